@@ -1,0 +1,51 @@
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+namespace kalvora::test {
+
+TempFolder::TempFolder() {
+  static std::atomic<int> serial{0};
+  auto base = std::filesystem::temp_directory_path();
+  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto candidate = base / ("kalvora-test-" + std::to_string(stamp) + "-" +
+                             std::to_string(serial.fetch_add(1)));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  ADD_FAILURE() << "cannot create a temporary folder under " << base.string();
+}
+
+TempFolder::~TempFolder() {
+  std::error_code error;
+  if (!path_.empty()) std::filesystem::remove_all(path_, error);
+}
+
+std::string TempFolder::file(const std::string& name) const {
+  return (path_ / name).string();
+}
+
+Bytes ReadFileBytes(const std::string& path, bool* exists) {
+  std::ifstream in(path, std::ios::binary);
+  if (exists != nullptr) *exists = static_cast<bool>(in);
+  if (!in) return {};
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(static_cast<bool>(out)) << "cannot write " << path;
+}
+
+}  // namespace kalvora::test
