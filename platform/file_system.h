@@ -24,6 +24,15 @@ enum class FileError {
 // One line of English describing the error, for the toolkit's reports.
 const char* DescribeFileError(FileError error);
 
+// What stands under a name in a folder.
+enum class PathKind {
+  Missing,       // nothing
+  File,          // a regular file that may be written
+  ReadOnlyFile,  // a regular file marked read-only
+  Folder,        // a folder
+  Other,         // anything else (a device, a socket, a broken link)
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -46,8 +55,8 @@ class FileSystem {
   virtual int renameNoReplace(const char* existingName, const char* newName);
   // Removes a file; 0 on success, -1 when it cannot be removed.
   virtual int remove(const char* path);
-  // True when a regular file exists under the name.
-  virtual bool isFile(const char* path);
+  // What stands under the name.
+  virtual PathKind pathKind(const char* path);
 
   // The reason of the last failed operation of this thread.
   virtual FileError lastError();

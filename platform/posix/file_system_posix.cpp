@@ -84,9 +84,16 @@ int FileSystem::remove(const char* path) {
   return -1;
 }
 
-bool FileSystem::isFile(const char* path) {
+PathKind FileSystem::pathKind(const char* path) {
+  std::string native = NativePath(path);
   struct stat info;
-  return stat(NativePath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (stat(native.c_str(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Other;
+  }
+  if (S_ISDIR(info.st_mode)) return PathKind::Folder;
+  if (!S_ISREG(info.st_mode)) return PathKind::Other;
+  // The read-only attribute of Windows is a file without any write permission.
+  return (info.st_mode & 0222) == 0 ? PathKind::ReadOnlyFile : PathKind::File;
 }
 
 }  // namespace kalvora

@@ -64,9 +64,16 @@ int FileSystem::remove(const char* path) {
   return -1;
 }
 
-bool FileSystem::isFile(const char* path) {
+PathKind FileSystem::pathKind(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                        : PathKind::Other;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return PathKind::ReadOnlyFile;
+  return PathKind::File;
 }
 
 }  // namespace kalvora

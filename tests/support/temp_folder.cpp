@@ -7,6 +7,12 @@
 #include <fstream>
 #include <iterator>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "stream/cp932.h"
+
 namespace kalvora::test {
 
 TempFolder::TempFolder() {
@@ -32,6 +38,28 @@ TempFolder::~TempFolder() {
 
 std::string TempFolder::file(const std::string& name) const {
   return (path_ / name).string();
+}
+
+bool SystemUsesCodePage932() {
+#ifdef _WIN32
+  return GetACP() == 932;
+#else
+  return true;  // the Linux stand-in reads names as code page 932 bytes
+#endif
+}
+
+std::filesystem::path NativePath(const std::string& systemPath) {
+#ifdef _WIN32
+  return std::filesystem::path(systemPath);
+#else
+  std::string native;
+  for (const char* p = systemPath.c_str(); *p != '\0';) {
+    std::size_t length = CharLength(p);
+    native += (length == 1 && *p == '\\') ? std::string("/") : std::string(p, length);
+    p += length;
+  }
+  return std::filesystem::path(native);
+#endif
 }
 
 Bytes ReadFileBytes(const std::string& path, bool* exists) {

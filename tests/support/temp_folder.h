@@ -24,6 +24,14 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
+// True when the system reads ANSI paths in code page 932, so that a
+// double-byte character whose second byte is 0x5C is no separator.
+bool SystemUsesCodePage932();
+
+// A system path (backslashes between folders, as the core takes it) as a
+// path the test's own file functions take.
+std::filesystem::path NativePath(const std::string& systemPath);
+
 // Whole-file read and write; a missing file reads as empty and sets *exists false.
 Bytes ReadFileBytes(const std::string& path, bool* exists = nullptr);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);

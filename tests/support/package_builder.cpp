@@ -1,0 +1,86 @@
+#include "support/package_builder.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_folder.h"
+
+namespace kalvora::test {
+
+namespace {
+// A name field: the name's bytes, then its 0 byte unless it carries one.
+Bytes NameField(const std::string& name) {
+  Bytes field(name.begin(), name.end());
+  if (name.find('\0') == std::string::npos) field.push_back(0);
+  return field;
+}
+}  // namespace
+
+PackageBuilder& PackageBuilder::record(uint32_t kind, const std::string& oldCopyName,
+                                       const std::string& targetName, const Bytes& payload) {
+  Bytes oldField = NameField(oldCopyName);
+  Bytes targetField = NameField(targetName);
+  writer_.u32(kind).u8(static_cast<uint32_t>(oldField.size())).raw(oldField);
+  writer_.u8(static_cast<uint32_t>(targetField.size())).raw(targetField).raw(payload);
+  return *this;
+}
+
+PackageBuilder& PackageBuilder::book(const std::string& oldCopyName, const std::string& targetName,
+                                     const Bytes& updateStream) {
+  return record(0, oldCopyName, targetName, updateStream);
+}
+
+PackageBuilder& PackageBuilder::dividedBook(const std::string& oldCopyName,
+                                            const std::string& targetName,
+                                            const std::vector<Bytes>& streams, uint32_t head) {
+  ByteWriter payload;
+  payload.u32(head);
+  for (const Bytes& stream : streams) payload.raw(stream);
+  return record(1, oldCopyName, targetName, payload.bytes());
+}
+
+PackageBuilder& PackageBuilder::replace(const std::string& oldCopyName,
+                                        const std::string& targetName, const Bytes& content) {
+  return record(2, oldCopyName, targetName,
+                ByteWriter().u32(static_cast<uint32_t>(content.size())).raw(content).bytes());
+}
+
+PackageBuilder& PackageBuilder::raw(const Bytes& bytes) {
+  writer_.raw(bytes);
+  return *this;
+}
+
+Bytes MakeUpdateFile(const Bytes& package) {
+  Bytes compressed = Deflate(package);
+  return ByteWriter()
+      .u32(static_cast<uint32_t>(compressed.size()))
+      .u32(static_cast<uint32_t>(package.size()))
+      .raw(compressed)
+      .bytes();
+}
+
+FolderSnapshot Snapshot(const std::filesystem::path& folder) {
+  FolderSnapshot files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    std::string relative = std::filesystem::relative(entry.path(), folder).generic_string();
+    if (entry.is_directory()) {
+      files[relative + "/"] = {};
+    } else {
+      files[relative] = ReadFileBytes(entry.path().string());
+    }
+  }
+  return files;
+}
+
+void Populate(const std::filesystem::path& folder, const FolderSnapshot& files) {
+  for (const auto& [name, bytes] : files) {
+    std::filesystem::path path = folder / std::filesystem::path(name);
+    if (!name.empty() && name.back() == '/') {
+      std::filesystem::create_directories(path);
+      continue;
+    }
+    std::filesystem::create_directories(path.parent_path());
+    WriteFileBytes(path.string(), bytes);
+  }
+}
+
+}  // namespace kalvora::test
