@@ -152,6 +152,7 @@ int32_t ApplyRecords(ByteStream& package, const char* baseFolder, ApplyObserver*
     RecordOutcome refused;
     refused.index = check.faultIndex;
     refused.record = check.faultRecord;
+    refused.packageRefused = true;
     Fail(refused, kApplyRefused, check.fault);
     if (observer != nullptr) observer->recordDone(refused);
     return kApplyRefused;
@@ -175,6 +176,7 @@ int32_t ApplyPackage(const uint8_t* package, uint32_t size, const char* installF
   if (stream == nullptr) {
     if (observer != nullptr) {
       RecordOutcome refused;
+      refused.packageRefused = true;
       Fail(refused, kApplyRefused, ApplyFault::NoMemory);
       observer->recordDone(refused);
     }

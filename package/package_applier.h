@@ -32,6 +32,8 @@ struct RecordOutcome {
   BookFault bookFault = BookFault::None;  // with ApplyFault::BookFailed
   int32_t part = -1;                      // the divided book's part at fault, -1 for none
   FileError fileError = FileError::None;  // with the faults of file operations
+  bool packageRefused = false;            // the check before applying refused the
+                                          // package at this record; nothing was applied
 };
 
 // Told of each record as it is applied, and of a package refused before

@@ -13,6 +13,7 @@
 #include "stream/memory_stream.h"
 #include "support/book_builder.h"
 #include "support/package_builder.h"
+#include "support/sample_product.h"
 #include "support/temp_folder.h"
 
 namespace kalvora {
@@ -23,91 +24,9 @@ using test::Bytes;
 using test::ByteWriter;
 using test::FolderSnapshot;
 using test::PackageBuilder;
+using test::Product;
+using test::Release;
 using test::UpdateStreamBuilder;
-
-// A product's install folder: a book, a divided book and a program file.
-struct Product {
-  BookModel book;
-  std::vector<BookModel> parts;
-  FolderSnapshot files;
-
-  Product() {
-    std::mt19937 rng(42);
-    book = test::RandomBook(rng, 17, 60, 3);
-    for (int i = 0; i < 64; ++i) parts.push_back(test::RandomBook(rng, 3, 1 + i % 7, 2));
-    files["Data/"] = {};
-    files["Data/joseki.bin"] = test::MakeBookFile(book);
-    files["Data/div.bin"] = test::MakeDividedBook(parts);
-    files["ZentrikB.exe"] = Bytes{'M', 'Z', 1, 2, 3};
-  }
-};
-
-// The package of a release: a put in the book, a delete in part 3 of the
-// divided book, a new program file.
-struct Release {
-  Bytes package;
-  BookModel book;
-  std::vector<BookModel> parts;
-  Bytes program = {'M', 'Z', 9, 9, 9, 9};
-
-  explicit Release(const Product& product) : book(product.book), parts(product.parts) {
-    std::vector<Bytes> streams(64, UpdateStreamBuilder().terminator().bytes());
-    auto victim = parts[3].nodes.begin();
-    uint32_t low = static_cast<uint32_t>(victim->first);
-    uint32_t high = static_cast<uint32_t>(victim->first >> 32);
-    uint16_t code = MoveCode(victim->second.front());
-    streams[3] =
-        UpdateStreamBuilder().group(low, high, {test::DeleteItem(code)}).terminator().bytes();
-    parts[3].remove(low, high, code);
-    book.put(1234, 5678, {0x0042, 7});
-    book.sortEntries();
-    for (auto& part : parts) part.sortEntries();
-    package = PackageBuilder()
-                  .book("Data\\joseki.old", "Data\\joseki.bin",
-                        UpdateStreamBuilder().group(1234, 5678, {{0x0042, 7}}).terminator().bytes())
-                  .dividedBook("Data\\div.old", "Data\\div.bin", streams)
-                  .replace("ZentrikB.old", "ZentrikB.exe", program)
-                  .bytes();
-  }
-
-  // The install folder after the release was applied to product.
-  FolderSnapshot applied(const Product& product) const {
-    FolderSnapshot files = product.files;
-    files["Data/joseki.old"] = files["Data/joseki.bin"];
-    files["Data/div.old"] = files["Data/div.bin"];
-    files["ZentrikB.old"] = files["ZentrikB.exe"];
-    files["Data/joseki.bin"] = test::MakeBookFile(book);
-    files["ZentrikB.exe"] = program;
-    return files;
-  }
-};
-
-// Checks a folder against the expected one; the divided book is compared
-// part by part, since only the tool writes its layout.
-void ExpectFolder(const std::filesystem::path& folder, const FolderSnapshot& expected,
-                  const Release* release = nullptr) {
-  FolderSnapshot actual = test::Snapshot(folder);
-  FolderSnapshot wanted = expected;
-  if (release != nullptr) {
-    ASSERT_EQ(actual.count("Data/div.bin"), 1u);
-    std::vector<BookModel> parts = test::ParseDividedBook(actual["Data/div.bin"]);
-    EXPECT_TRUE(parts == release->parts);
-    actual.erase("Data/div.bin");
-    wanted.erase("Data/div.bin");
-  }
-  EXPECT_EQ(actual.size(), wanted.size());
-  for (const auto& [name, bytes] : wanted) {
-    auto found = actual.find(name);
-    if (found == actual.end()) {
-      ADD_FAILURE() << "missing " << name;
-    } else {
-      EXPECT_TRUE(found->second == bytes) << name << " differs";
-    }
-  }
-  for (const auto& [name, bytes] : actual) {
-    if (wanted.count(name) == 0) ADD_FAILURE() << "unexpected " << name;
-  }
-}
 
 int32_t Apply(const Bytes& package, const std::string& folder, ApplyObserver* observer = nullptr) {
   return ApplyPackage(package.data(), static_cast<uint32_t>(package.size()), folder.c_str(),
@@ -208,7 +127,7 @@ TEST(ApplyPackage, AppliesABookADividedBookAndAFile) {
   test::Populate(folder.path(), product.files);
   Recorder recorder;
   EXPECT_EQ(Apply(release.package, folder.path().string(), &recorder), kApplied);
-  ExpectFolder(folder.path(), release.applied(product), &release);
+  test::ExpectFolder(folder.path(), release.applied(product), &release);
   ASSERT_EQ(recorder.outcomes.size(), 3u);
   for (const auto& outcome : recorder.outcomes) EXPECT_EQ(outcome.result, kApplied);
   EXPECT_STREQ(recorder.outcomes[2].record.targetName, "ZentrikB.exe");
