@@ -27,31 +27,6 @@ uint32_t Fail(BookFault* fault, BookFault reason) {
   return kMergeFailed;
 }
 
-// Applies a book update stream to table, item by item, up to and including
-// its terminator. Once the table refuses an item, the rest of the stream is
-// still read, so that the package stands after the terminator, but nothing
-// more is applied. false with the reason in fault when an item was refused.
-bool ApplyUpdateStream(ByteStream& package, BookTable& table, BookFault* fault) {
-  bool refused = false;
-  for (;;) {
-    uint32_t low = static_cast<uint32_t>(package.readDword());  // key low, or the terminator
-    if (!IsGroupKeyLow(low)) break;
-    BookKey key{low, static_cast<uint32_t>(package.readDword())};  // key high
-    int32_t count = package.readByte();  // item count; -1 at the end: no items
-    for (int32_t i = 0; i < count; ++i) {
-      BookEntry item{};
-      if (!ReadItem(package, &item)) break;  // no item past the end of the package
-      if (refused) continue;
-      if (IsDeleteItem(item)) {
-        RemoveBookEntry(table, key, item);
-      } else if (PutBookEntry(table, key, item, fault) == kPutRefused) {
-        refused = true;
-      }
-    }
-  }
-  return !refused;
-}
-
 // Reads one book block into compressed, inflates it into raw and loads the
 // table. Both buffers stay with the caller, whose merge reuses their memory
 // for the new table and its compressed form, so that no more than the table
@@ -82,6 +57,27 @@ BookTableOwner LoadOldBlock(ByteStream& oldCopy, OwnedBuffer& compressed, OwnedB
 }
 
 }  // namespace
+
+bool ApplyUpdateStream(ByteStream& package, BookTable& table, BookFault* fault) {
+  bool refused = false;
+  for (;;) {
+    uint32_t low = static_cast<uint32_t>(package.readDword());  // key low, or the terminator
+    if (!IsGroupKeyLow(low)) break;
+    BookKey key{low, static_cast<uint32_t>(package.readDword())};  // key high
+    int32_t count = package.readByte();  // item count; -1 at the end: no items
+    for (int32_t i = 0; i < count; ++i) {
+      BookEntry item{};
+      if (!ReadItem(package, &item)) break;  // no item past the end of the package
+      if (refused) continue;
+      if (IsDeleteItem(item)) {
+        RemoveBookEntry(table, key, item);
+      } else if (PutBookEntry(table, key, item, fault) == kPutRefused) {
+        refused = true;
+      }
+    }
+  }
+  return !refused;
+}
 
 int32_t SkipBookUpdateStream(ByteStream& package, UpdateStreamSummary* summary) {
   UpdateStreamSummary counted;

@@ -37,6 +37,12 @@ struct UpdateStreamSummary {
   uint32_t deletes = 0;
 };
 
+// Applies one book update stream to the table, item by item, up to and
+// including its terminator. Once the table refuses an item the rest of the
+// stream is still read, so that the package stands after the terminator,
+// but nothing more is applied: false, with the reason in fault.
+bool ApplyUpdateStream(ByteStream& package, BookTable& table, BookFault* fault = nullptr);
+
 // Reads past one book update stream, up to and including its terminator,
 // without applying it. 0, or -1 when the data ends inside a group (a key,
 // its item count or its items cut off); the stream is then at its end.

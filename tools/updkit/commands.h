@@ -11,4 +11,13 @@ constexpr int kExitUsage = 2;
 int ApplyCommand(int argc, char** argv);
 extern const char* const kApplyHelp;
 
+int MakeCommand(int argc, char** argv);
+extern const char* const kMakeHelp;
+
+int InspectCommand(int argc, char** argv);
+extern const char* const kInspectHelp;
+
+int BookCommand(int argc, char** argv);
+extern const char* const kBookHelp;
+
 }  // namespace kalvora::updkit

@@ -12,7 +12,12 @@ const char kUsage[] =
     "usage: updkit COMMAND [ARGUMENTS]\n"
     "\n"
     "commands:\n"
+    "  make OLD_FOLDER NEW_FOLDER -o UPDATE_FILE\n"
+    "                                     make the update file between two releases\n"
+    "  inspect UPDATE_FILE [--json]       check an update file and list its records\n"
     "  apply UPDATE_FILE INSTALL_FOLDER   apply an update file to an install folder\n"
+    "  book dump FILE [--json] [--key K]  show a book or divided book\n"
+    "  book check FILE                    check that a book or divided book is well formed\n"
     "\n"
     "updkit COMMAND --help explains a command.\n"
     "Exit codes: 0 success, 1 failure, 2 usage error.\n";
@@ -24,7 +29,10 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"make", MakeCommand, &kMakeHelp},
+    {"inspect", InspectCommand, &kInspectHelp},
     {"apply", ApplyCommand, &kApplyHelp},
+    {"book", BookCommand, &kBookHelp},
 };
 
 bool IsHelp(const char* argument) {
