@@ -1,0 +1,42 @@
+// Books for the benchmarks, made as real ones look: random 64-bit position
+// keys, 1 to 5 moves a node (3 on average), move codes as from/to squares,
+// and move data of small counts and weights, which compresses as real books
+// do; and updates that touch about 1% of a book's nodes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "book/book_table.h"
+
+namespace kalvora::bench {
+
+using Bytes = std::vector<uint8_t>;
+
+uint32_t Next(std::mt19937& rng);
+double Seconds(std::chrono::steady_clock::time_point since);
+void Put32(Bytes& out, uint32_t value);
+
+// Kilobytes of resident memory now ("VmRSS:") or at the peak since the last
+// ResetPeak ("VmHWM:").
+long StatusKb(const char* field);
+void ResetPeak();
+
+struct Book {
+  uint32_t buckets;
+  std::vector<std::pair<uint64_t, std::vector<BookEntry>>> nodes;  // sorted by key
+};
+
+BookEntry RandomEntry(std::mt19937& rng);
+Book MakeBook(std::mt19937& rng, std::size_t nodes);
+// The serialized table of a book, and its book block (zlib's default level).
+Bytes Serialize(const Book& book);
+Bytes Block(const Bytes& table);
+// An update stream touching about 1% of the nodes: changed moves, new
+// moves, deleted moves and new positions in equal shares.
+Bytes MakeUpdate(std::mt19937& rng, const Book& book);
+
+}  // namespace kalvora::bench
