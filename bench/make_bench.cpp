@@ -16,13 +16,13 @@
 #include <random>
 #include <string>
 
-#include "bench/bench_books.h"
 #include "book/divided_book.h"
 #include "stream/memory_stream.h"
+#include "tools/sample/sample_books.h"
 #include "tools/updkit/commands.h"
 
 using namespace kalvora;
-using namespace kalvora::bench;
+using namespace kalvora::sample;
 namespace fs = std::filesystem;
 
 namespace {

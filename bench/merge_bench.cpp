@@ -23,14 +23,14 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_books.h"
 #include "book/book_merge.h"
 #include "book/book_table.h"
 #include "book/divided_book.h"
 #include "stream/memory_stream.h"
+#include "tools/sample/sample_books.h"
 
 using namespace kalvora;
-using namespace kalvora::bench;
+using namespace kalvora::sample;
 
 namespace {
 

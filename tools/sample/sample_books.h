@@ -1,7 +1,7 @@
-// Books for the benchmarks, made as real ones look: random 64-bit position
-// keys, 1 to 5 moves a node (3 on average), move codes as from/to squares,
-// and move data of small counts and weights, which compresses as real books
-// do; and updates that touch about 1% of a book's nodes.
+// Books made as real ones look, for the demo and the benchmarks: random
+// 64-bit position keys, 1 to 5 moves a node (3 on average), move codes as
+// from/to squares, and move data of small counts and weights, which
+// compresses as real books do; and updates that touch 1% of the nodes.
 #pragma once
 
 #include <chrono>
@@ -12,7 +12,7 @@
 
 #include "book/book_table.h"
 
-namespace kalvora::bench {
+namespace kalvora::sample {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -39,4 +39,4 @@ Bytes Block(const Bytes& table);
 // moves, deleted moves and new positions in equal shares.
 Bytes MakeUpdate(std::mt19937& rng, const Book& book);
 
-}  // namespace kalvora::bench
+}  // namespace kalvora::sample

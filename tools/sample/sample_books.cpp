@@ -1,4 +1,4 @@
-#include "bench/bench_books.h"
+#include "tools/sample/sample_books.h"
 
 #include <zlib.h>
 
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kalvora::bench {
+namespace kalvora::sample {
 
 uint32_t Next(std::mt19937& rng) {
   return static_cast<uint32_t>(rng());
@@ -160,4 +160,4 @@ Bytes MakeUpdate(std::mt19937& rng, const Book& book) {
   return out;
 }
 
-}  // namespace kalvora::bench
+}  // namespace kalvora::sample
