@@ -23,8 +23,9 @@ std::size_t Columns(const std::string& text) {
 }
 }  // namespace
 
-std::string Count(uint64_t number, const char* word) {
-  return std::to_string(number) + " " + word + (number == 1 ? "" : "s");
+std::string Count(uint64_t number, const char* word, const char* plural) {
+  if (number == 1) return "1 " + std::string(word);
+  return std::to_string(number) + " " + (plural != nullptr ? plural : std::string(word) + "s");
 }
 
 std::string StreamText(uint64_t groups, uint64_t puts, uint64_t deletes) {

@@ -13,8 +13,8 @@ namespace kalvora::updkit {
 // output; bytes that are no code page 932 character become '?'.
 std::string Display(const std::string& cp932);
 
-// "1 group", "2 groups".
-std::string Count(uint64_t number, const char* word);
+// "1 group", "2 groups"; "1 entry", "2 entries" with the plural given.
+std::string Count(uint64_t number, const char* word, const char* plural = nullptr);
 
 // What a book update stream holds, in words: "2 groups, 3 puts, 1 delete".
 std::string StreamText(uint64_t groups, uint64_t puts, uint64_t deletes);
