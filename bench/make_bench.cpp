@@ -17,7 +17,6 @@
 #include <string>
 
 #include "book/divided_book.h"
-#include "stream/memory_stream.h"
 #include "tools/sample/sample_books.h"
 #include "tools/updkit/commands.h"
 
@@ -26,12 +25,6 @@ using namespace kalvora::sample;
 namespace fs = std::filesystem;
 
 namespace {
-
-void WriteFile(const fs::path& path, const Bytes& bytes) {
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-}
 
 std::uintmax_t SizeOf(const fs::path& path) {
   std::error_code error;
@@ -51,39 +44,14 @@ int main(int argc, char** argv) {
   // The old divided book, and per part an update touching 1% of its nodes;
   // the new book is what the engine makes of the two.
   std::mt19937 rng(2026);
-  Bytes oldFile = {'J', 'S', 'K', 'D', 'I', 'V', '1', 0};
-  oldFile.resize(kFirstPartOffset);
-  Bytes payload;
-  Put32(payload, 0);
-  for (int part = 0; part < kDividedBookParts; ++part) {
-    Book book = MakeBook(rng, nodes / kDividedBookParts);
-    Bytes block = Block(Serialize(book));
-    uint32_t offset = static_cast<uint32_t>(oldFile.size());
-    for (int i = 0; i < 4; ++i) oldFile[8 + 4 * part + i] = static_cast<uint8_t>(offset >> (8 * i));
-    oldFile.insert(oldFile.end(), block.begin(), block.end());
-    oldFile.resize((oldFile.size() + 3) & ~std::size_t{3});
-    Bytes update = MakeUpdate(rng, book);
-    payload.insert(payload.end(), update.begin(), update.end());
-  }
-  Bytes newFile(oldFile.size() * 2);
-  std::copy(oldFile.begin(), oldFile.begin() + 8, newFile.begin());
-  MemoryStream package, old, out;
-  package.attach(payload.data(), static_cast<uint32_t>(payload.size()), true);
-  old.attach(oldFile.data(), static_cast<uint32_t>(oldFile.size()), true);
-  out.attach(newFile.data(), static_cast<uint32_t>(newFile.size()), false);
-  old.seek(8, false);
-  out.seek(8, false);
-  if (MergeDividedBook(package, old, out) != 0) {
-    std::fprintf(stderr, "make_bench: the new book could not be made\n");
+  DividedSample sample = MakeDividedSample(rng, nodes / kDividedBookParts);
+  const Bytes& oldFile = sample.file;
+  Bytes newFile = MergedFile(sample.file, sample.payload, true);
+  if (newFile.empty() || !WriteFile((work / "old" / "Data" / "div.bin").string(), oldFile) ||
+      !WriteFile((work / "new" / "Data" / "div.bin").string(), newFile)) {
+    std::fprintf(stderr, "make_bench: the books could not be made\n");
     return 1;
   }
-  uint32_t last = newFile[8 + 4 * 63] | (newFile[9 + 4 * 63] << 8) | (newFile[10 + 4 * 63] << 16) |
-                  (static_cast<uint32_t>(newFile[11 + 4 * 63]) << 24);
-  uint32_t lastLength = newFile[last] | (newFile[last + 1] << 8) | (newFile[last + 2] << 16) |
-                        (static_cast<uint32_t>(newFile[last + 3]) << 24);
-  newFile.resize((last + 8 + lastLength + 3) & ~3u);
-  WriteFile(work / "old" / "Data" / "div.bin", oldFile);
-  WriteFile(work / "new" / "Data" / "div.bin", newFile);
 
   std::string oldFolder = (work / "old").string();
   std::string newFolder = (work / "new").string();

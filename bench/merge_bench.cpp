@@ -111,23 +111,10 @@ void RunSize(std::size_t nodes) {
 
 void RunDivided(std::size_t nodes) {
   std::mt19937 rng(77);
-  Bytes file = {'J', 'S', 'K', 'D', 'I', 'V', '1', 0};
-  file.resize(264);
-  Bytes payload;
-  Put32(payload, 0);
-  std::size_t largestTable = 0;
-  for (int part = 0; part < 64; ++part) {
-    Book book = MakeBook(rng, nodes / 64);
-    Bytes table = Serialize(book);
-    largestTable = std::max(largestTable, table.size());
-    Bytes block = Block(table);
-    uint32_t offset = static_cast<uint32_t>(file.size());
-    for (int i = 0; i < 4; ++i) file[8 + 4 * part + i] = static_cast<uint8_t>(offset >> (8 * i));
-    file.insert(file.end(), block.begin(), block.end());
-    file.resize((file.size() + 3) & ~std::size_t{3});
-    Bytes update = MakeUpdate(rng, book);
-    payload.insert(payload.end(), update.begin(), update.end());
-  }
+  DividedSample sample = MakeDividedSample(rng, nodes / kDividedBookParts);
+  Bytes& file = sample.file;
+  Bytes& payload = sample.payload;
+  std::size_t largestTable = sample.largestTable;
   Bytes target(file.size() * 2);
   std::memset(target.data(), 0, target.size());
   MemoryStream package, old, out;

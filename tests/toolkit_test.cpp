@@ -3,8 +3,6 @@
 // to a whole-file replace, and broken files are reported where they break.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -15,6 +13,7 @@
 #include "package/update_record.h"
 #include "support/book_builder.h"
 #include "support/package_builder.h"
+#include "support/run_program.h"
 #include "support/temp_folder.h"
 #include "tools/updkit/package_writer.h"
 #include "tools/updkit/release_diff.h"
@@ -27,29 +26,8 @@ using test::BookModel;
 using test::Bytes;
 using test::FolderSnapshot;
 
-struct CommandRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-CommandRun Updkit(const std::vector<std::string>& arguments) {
-  test::TempFolder capture;
-  std::string command = "'" UPDKIT_PATH "'";
-  for (const std::string& argument : arguments) command += " '" + argument + "'";
-  command += " >'" + capture.file("out") + "' 2>'" + capture.file("err") + "'";
-  CommandRun run;
-  int status = std::system(command.c_str());
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  Bytes out = test::ReadFileBytes(capture.file("out"));
-  Bytes err = test::ReadFileBytes(capture.file("err"));
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
+test::ProgramRun Updkit(const std::vector<std::string>& arguments) {
+  return test::RunProgram(UPDKIT_PATH, arguments);
 }
 
 // Two releases of an install folder under one temporary folder.
@@ -76,9 +54,9 @@ struct Releases {
     fs::path copy = folder.path() / "applied";
     fs::remove_all(copy);
     fs::copy(oldFolder, copy, fs::copy_options::recursive);
-    EXPECT_EQ(ApplyPackage(package.data(), static_cast<uint32_t>(package.size()),
-                           copy.string().c_str()),
-              kApplied);
+    EXPECT_EQ(
+        ApplyPackage(package.data(), static_cast<uint32_t>(package.size()), copy.string().c_str()),
+        kApplied);
     return test::Snapshot(copy);
   }
 };
@@ -92,11 +70,20 @@ BookModel Change(BookModel book, std::mt19937& rng) {
     uint32_t low = static_cast<uint32_t>(key);
     uint32_t high = static_cast<uint32_t>(key >> 32);
     switch (rng() % 12) {
-      case 0: book.remove(low, high, MoveCode(book.nodes[key].front())); break;
-      case 1: book.nodes[key].back().second ^= 0x5A5A; break;
-      case 2: book.put(low, high, {static_cast<uint32_t>(rng() & 0x7FFFFFFF), 3}); break;
-      case 3: book.nodes.erase(key); break;
-      default: break;
+      case 0:
+        book.remove(low, high, MoveCode(book.nodes[key].front()));
+        break;
+      case 1:
+        book.nodes[key].back().second ^= 0x5A5A;
+        break;
+      case 2:
+        book.put(low, high, {static_cast<uint32_t>(rng() & 0x7FFFFFFF), 3});
+        break;
+      case 3:
+        book.nodes.erase(key);
+        break;
+      default:
+        break;
     }
   }
   for (int i = 0; i < 5; ++i) {
@@ -113,16 +100,21 @@ TEST(UpdkitMake, RoundTripsOverRandomReleases) {
     std::mt19937 rng(seed);
     BookModel book = test::RandomBook(rng, 1 + rng() % 300, 200 + rng() % 300, 3);
     std::vector<BookModel> parts;
-    for (int i = 0; i < 64; ++i) parts.push_back(test::RandomBook(rng, 1 + rng() % 9, rng() % 30, 2));
+    for (int i = 0; i < 64; ++i)
+      parts.push_back(test::RandomBook(rng, 1 + rng() % 9, rng() % 30, 2));
     std::vector<BookModel> newParts;
     for (const auto& part : parts) newParts.push_back(rng() % 3 == 0 ? Change(part, rng) : part);
-    Releases releases(
-        {{"Data/", {}}, {"Data/joseki.bin", test::MakeBookFile(book)},
-         {"Data/div.bin", test::MakeDividedBook(parts)}, {"ZentrikB.exe", {1, 2, 3}},
-         {"same.txt", {4}}},
-        {{"Data/", {}}, {"Data/joseki.bin", test::MakeBookFile(Change(book, rng))},
-         {"Data/div.bin", test::MakeDividedBook(newParts)}, {"ZentrikB.exe", {1, 2, 3, 4}},
-         {"same.txt", {4}}, {"Data/new.dat", {5, 6}}});
+    Releases releases({{"Data/", {}},
+                       {"Data/joseki.bin", test::MakeBookFile(book)},
+                       {"Data/div.bin", test::MakeDividedBook(parts)},
+                       {"ZentrikB.exe", {1, 2, 3}},
+                       {"same.txt", {4}}},
+                      {{"Data/", {}},
+                       {"Data/joseki.bin", test::MakeBookFile(Change(book, rng))},
+                       {"Data/div.bin", test::MakeDividedBook(newParts)},
+                       {"ZentrikB.exe", {1, 2, 3, 4}},
+                       {"same.txt", {4}},
+                       {"Data/new.dat", {5, 6}}});
     updkit::ReleasePlan plan = updkit::PlanRelease(releases.oldFolder, releases.newFolder, {});
     EXPECT_TRUE(plan.errors.empty()) << plan.errors.front();
     EXPECT_TRUE(plan.warnings.empty()) << plan.warnings.front();
@@ -159,31 +151,66 @@ TEST(UpdkitMake, WhatAnUpdateCannotExpressFallsBackToAReplace) {
   book.put(10, 77, {5, 5});  // a low word below 64: fine while unchanged
   auto table = [](const BookModel& model) { return test::SerializeModel(model); };
   auto bookFile = [](const Bytes& serialized) {
-    return test::ByteWriter().raw(std::string("ZuDaVo5", 8)).raw(test::MakeBlock(serialized)).bytes();
+    return test::ByteWriter()
+        .raw(std::string("ZuDaVo5", 8))
+        .raw(test::MakeBlock(serialized))
+        .bytes();
   };
   struct Case {
     const char* name;
     std::function<Bytes()> newBook;
     const char* reason;
   } cases[] = {
-      {"bucket count", [&] { BookModel b = book; b.buckets = 14; return bookFile(table(b)); },
+      {"bucket count",
+       [&] {
+         BookModel b = book;
+         b.buckets = 14;
+         return bookFile(table(b));
+       },
        "the bucket count changed from 13 to 14"},
-      {"low word below 64", [&] { BookModel b = book; b.put(10, 77, {6, 6}); return bookFile(table(b)); },
+      {"low word below 64",
+       [&] {
+         BookModel b = book;
+         b.put(10, 77, {6, 6});
+         return bookFile(table(b));
+       },
        "key 0000004D0000000A changes"},
       {"low word all ones",
-       [&] { BookModel b = book; b.put(0xFFFFFFFF, 1, {6, 6}); return bookFile(table(b)); },
+       [&] {
+         BookModel b = book;
+         b.put(0xFFFFFFFF, 1, {6, 6});
+         return bookFile(table(b));
+       },
        "low word is below 64 or 0xFFFFFFFF"},
       {"entry that reads as a delete",
-       [&] { BookModel b = book; b.put(100, 0, {0xFFFF0009, 0xFFFFFFFF}); b.sortEntries(); return bookFile(table(b)); },
+       [&] {
+         BookModel b = book;
+         b.put(100, 0, {0xFFFF0009, 0xFFFFFFFF});
+         b.sortEntries();
+         return bookFile(table(b));
+       },
        "reads as a delete item"},
       {"moves out of order",
-       [&] { BookModel b = book; b.put(107, 1, {0, 9}); return bookFile(table(b)); },
+       [&] {
+         BookModel b = book;
+         b.put(107, 1, {0, 9});
+         return bookFile(table(b));
+       },
        "not in move-code order"},
       {"bytes after the table",
-       [&] { Bytes t = table(book); t.push_back(0); return bookFile(t); },
+       [&] {
+         Bytes t = table(book);
+         t.push_back(0);
+         return bookFile(t);
+       },
        "cannot give the new table byte for byte"},
       {"new book that does not load",
-       [&] { Bytes t = table(book); t[0] = 0; return bookFile(t); }, "the new book does not load"},
+       [&] {
+         Bytes t = table(book);
+         t[0] = 0;
+         return bookFile(t);
+       },
+       "the new book does not load"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -193,8 +220,8 @@ TEST(UpdkitMake, WhatAnUpdateCannotExpressFallsBackToAReplace) {
     ASSERT_EQ(plan.records.size(), 1u);
     EXPECT_EQ(plan.records[0].kind, kFileReplace);
     ASSERT_EQ(plan.warnings.size(), 1u);
-    EXPECT_TRUE(Has(plan.warnings[0], "j.bin: replaced whole: ")) << plan.warnings[0];
-    EXPECT_TRUE(Has(plan.warnings[0], c.reason)) << plan.warnings[0];
+    EXPECT_TRUE(test::Has(plan.warnings[0], "j.bin: replaced whole: ")) << plan.warnings[0];
+    EXPECT_TRUE(test::Has(plan.warnings[0], c.reason)) << plan.warnings[0];
     EXPECT_EQ(releases.applyPlan(plan)["j.bin"], newBook);
   }
 
@@ -203,10 +230,12 @@ TEST(UpdkitMake, WhatAnUpdateCannotExpressFallsBackToAReplace) {
   std::vector<BookModel> parts(64, book);
   std::vector<BookModel> changed = parts;
   changed[9].buckets = 5;
-  Releases divided({{"d.bin", test::MakeDividedBook(parts)}}, {{"d.bin", test::MakeDividedBook(changed)}});
+  Releases divided({{"d.bin", test::MakeDividedBook(parts)}},
+                   {{"d.bin", test::MakeDividedBook(changed)}});
   updkit::ReleasePlan plan = updkit::PlanRelease(divided.oldFolder, divided.newFolder, {});
   ASSERT_EQ(plan.warnings.size(), 1u);
-  EXPECT_TRUE(Has(plan.warnings[0], "d.bin: replaced whole: part 9: the bucket count changed"))
+  EXPECT_TRUE(
+      test::Has(plan.warnings[0], "d.bin: replaced whole: part 9: the bucket count changed"))
       << plan.warnings[0];
   EXPECT_EQ(plan.records.at(0).kind, kFileReplace);
 }
@@ -218,26 +247,42 @@ TEST(UpdkitMake, RefusesWhatCannotBeDelivered) {
     updkit::MakeOptions options;
     const char* error;  // empty: no error
   } cases[] = {
-      {"deleted file", {{"a.txt", {1}}, {"b.txt", {2}}}, {{"a.txt", {1}}}, {},
+      {"deleted file",
+       {{"a.txt", {1}}, {"b.txt", {2}}},
+       {{"a.txt", {1}}},
+       {},
        "b.txt: deleted in the new release"},
-      {"deleted file, ignored", {{"a.txt", {1}}, {"b.txt", {2}}}, {{"a.txt", {1}}},
-       {"{name}.{crc}.old", true}, ""},
-      {"new folder", {{"a.txt", {1}}}, {{"a.txt", {1}}, {"Sub/b.txt", {2}}}, {},
+      {"deleted file, ignored",
+       {{"a.txt", {1}}, {"b.txt", {2}}},
+       {{"a.txt", {1}}},
+       {"{name}.{crc}.old", true},
+       ""},
+      {"new folder",
+       {{"a.txt", {1}}},
+       {{"a.txt", {1}}, {"Sub/b.txt", {2}}},
+       {},
        "Sub/b.txt: its folder is new"},
-      {"old-copy name taken", {{"a.txt", {1}}, {"a.txt.bak", {9}}},
-       {{"a.txt", {2}}, {"a.txt.bak", {9}}}, {"{name}.bak", false}, "is taken by a file"},
-      {"old-copy names of two records alike", {{"a.txt", {1}}, {"A.TXT", {1}}},
-       {{"a.txt", {2}}, {"A.TXT", {2}}}, {"{name}.old", false}, "is the old-copy name of"},
+      {"old-copy name taken",
+       {{"a.txt", {1}}, {"a.txt.bak", {9}}},
+       {{"a.txt", {2}}, {"a.txt.bak", {9}}},
+       {"{name}.bak", false},
+       "is taken by a file"},
+      {"old-copy names of two records alike",
+       {{"a.txt", {1}}, {"A.TXT", {1}}},
+       {{"a.txt", {2}}, {"A.TXT", {2}}},
+       {"{name}.old", false},
+       "is the old-copy name of"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Releases releases(c.before, c.after);
-    updkit::ReleasePlan plan = updkit::PlanRelease(releases.oldFolder, releases.newFolder, c.options);
+    updkit::ReleasePlan plan =
+        updkit::PlanRelease(releases.oldFolder, releases.newFolder, c.options);
     if (std::string(c.error).empty()) {
       EXPECT_TRUE(plan.errors.empty()) << plan.errors.front();
     } else {
       ASSERT_EQ(plan.errors.size(), 1u);
-      EXPECT_TRUE(Has(plan.errors[0], c.error)) << plan.errors[0];
+      EXPECT_TRUE(test::Has(plan.errors[0], c.error)) << plan.errors[0];
     }
   }
 }
@@ -249,10 +294,11 @@ TEST(UpdkitMake, CommandWritesTheSameBytesEveryTimeAndChecksItsWork) {
                     {{"j.bin", test::MakeBookFile(Change(book, rng))}, {"x.exe", {2}}});
   std::string first = releases.folder.file("first.dat");
   std::string second = releases.folder.file("second.dat");
-  CommandRun run = Updkit({"make", releases.oldFolder.string(), releases.newFolder.string(), "-o", first});
+  test::ProgramRun run =
+      Updkit({"make", releases.oldFolder.string(), releases.newFolder.string(), "-o", first});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(Has(run.out, "checked: the update applied to a copy of")) << run.out;
-  EXPECT_TRUE(Has(run.out, "j.bin.")) << run.out;
+  EXPECT_TRUE(test::Has(run.out, "checked: the update applied to a copy of")) << run.out;
+  EXPECT_TRUE(test::Has(run.out, "j.bin.")) << run.out;
   Updkit({"make", releases.oldFolder.string(), releases.newFolder.string(), "-o", second});
   EXPECT_EQ(test::ReadFileBytes(first), test::ReadFileBytes(second));
 
@@ -267,7 +313,7 @@ TEST(UpdkitMake, CommandWritesTheSameBytesEveryTimeAndChecksItsWork) {
   std::string third = releases.folder.file("third.dat");
   run = Updkit({"make", releases.oldFolder.string(), releases.newFolder.string(), "-o", third});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(Has(run.err, "x.exe: deleted in the new release")) << run.err;
+  EXPECT_TRUE(test::Has(run.err, "x.exe: deleted in the new release")) << run.err;
   bool exists = true;
   test::ReadFileBytes(third, &exists);
   EXPECT_FALSE(exists);
@@ -284,9 +330,9 @@ TEST(UpdkitMake, CommandWritesTheSameBytesEveryTimeAndChecksItsWork) {
   };
   for (const Case& c : usage) {
     SCOPED_TRACE(c.says);
-    CommandRun bad = Updkit(c.arguments);
+    test::ProgramRun bad = Updkit(c.arguments);
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_TRUE(Has(bad.err, c.says)) << bad.err;
+    EXPECT_TRUE(test::Has(bad.err, c.says)) << bad.err;
   }
 }
 
@@ -302,14 +348,15 @@ TEST(UpdkitInspect, ListsRecordsAndNamesWhereAFileBreaks) {
   test::TempFolder folder;
   std::string good = folder.file("good.dat");
   test::WriteFileBytes(good, test::MakeUpdateFile(package));
-  CommandRun run = Updkit({"inspect", good});
+  test::ProgramRun run = Updkit({"inspect", good});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(Has(run.out, "2 records")) << run.out;
-  EXPECT_TRUE(Has(run.out, "1  book  j.bin   j.old     1 group, 1 put, 1 delete")) << run.out;
-  EXPECT_TRUE(Has(run.out, "2  file  x.exe   x.old     3 bytes")) << run.out;
+  EXPECT_TRUE(test::Has(run.out, "2 records")) << run.out;
+  EXPECT_TRUE(test::Has(run.out, "1  book  j.bin   j.old     1 group, 1 put, 1 delete")) << run.out;
+  EXPECT_TRUE(test::Has(run.out, "2  file  x.exe   x.old     3 bytes")) << run.out;
   run = Updkit({"inspect", good, "--json"});
-  EXPECT_TRUE(Has(run.out, "\"kind\":\"book\",\"target\":\"j.bin\",\"oldCopy\":\"j.old\","
-                           "\"groups\":1,\"puts\":1,\"deletes\":1"))
+  EXPECT_TRUE(test::Has(run.out,
+                        "\"kind\":\"book\",\"target\":\"j.bin\",\"oldCopy\":\"j.old\","
+                        "\"groups\":1,\"puts\":1,\"deletes\":1"))
       << run.out;
 
   struct Case {
@@ -318,22 +365,29 @@ TEST(UpdkitInspect, ListsRecordsAndNamesWhereAFileBreaks) {
     std::string says;
   } broken[] = {
       {"not an update file", {1, 2, 3}, "the update file is cut short"},
-      {"damaged zlib stream", [&] { Bytes b = test::MakeUpdateFile(package); b[12] ^= 0xFF; return b; }(),
+      {"damaged zlib stream",
+       [&] {
+         Bytes b = test::MakeUpdateFile(package);
+         b[12] ^= 0xFF;
+         return b;
+       }(),
        "does not inflate"},
-      {"name outside", test::MakeUpdateFile(test::PackageBuilder().raw(package).replace("a", "..\\b", {}).bytes()),
-       "record 3, at byte " + std::to_string(package.size()) + " of the package (target \"..\\b\"): "
-       "a name reaches outside the install folder"},
-      {"cut payload",
-       test::MakeUpdateFile(test::Bytes(package.begin(), package.end() - 1)),
-       "record 2, at byte 47 of the package (target \"x.exe\"): the package ends inside a record's payload"},
+      {"name outside",
+       test::MakeUpdateFile(test::PackageBuilder().raw(package).replace("a", "..\\b", {}).bytes()),
+       "record 3, at byte " + std::to_string(package.size()) +
+           " of the package (target \"..\\b\"): "
+           "a name reaches outside the install folder"},
+      {"cut payload", test::MakeUpdateFile(test::Bytes(package.begin(), package.end() - 1)),
+       "record 2, at byte 47 of the package (target \"x.exe\"): the package ends inside a record's "
+       "payload"},
   };
   for (const Case& c : broken) {
     SCOPED_TRACE(c.name);
     std::string path = folder.file("broken.dat");
     test::WriteFileBytes(path, c.file);
-    CommandRun bad = Updkit({"inspect", path});
+    test::ProgramRun bad = Updkit({"inspect", path});
     EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_TRUE(Has(bad.err, c.says)) << bad.err;
+    EXPECT_TRUE(test::Has(bad.err, c.says)) << bad.err;
   }
 }
 
@@ -346,7 +400,10 @@ TEST(UpdkitBookCheck, ReportsEachProblemWithItsPlace) {
   book.put(100, 100, {0x40, 1});
   Bytes table = test::SerializeModel(book);  // node records at 24
   auto bookFile = [](const Bytes& serialized) {
-    return test::ByteWriter().raw(std::string("ZuDaVo5", 8)).raw(test::MakeBlock(serialized)).bytes();
+    return test::ByteWriter()
+        .raw(std::string("ZuDaVo5", 8))
+        .raw(test::MakeBlock(serialized))
+        .bytes();
   };
   struct Case {
     const char* name;
@@ -354,32 +411,81 @@ TEST(UpdkitBookCheck, ReportsEachProblemWithItsPlace) {
     const char* says;  // empty: well formed
   } cases[] = {
       {"good book", [&] { return bookFile(table); }, ""},
-      {"good divided book", [&] { return test::MakeDividedBook(std::vector<BookModel>(64, book)); }, ""},
-      {"node count", [&] { Bytes t = table; t[4] = 9; return bookFile(t); },
+      {"good divided book", [&] { return test::MakeDividedBook(std::vector<BookModel>(64, book)); },
+       ""},
+      {"node count",
+       [&] {
+         Bytes t = table;
+         t[4] = 9;
+         return bookFile(t);
+       },
        "the header counts 9 nodes, the directory 3"},
-      {"node index", [&] { Bytes t = table; t[18] = 5; return bookFile(t); },
+      {"node index",
+       [&] {
+         Bytes t = table;
+         t[18] = 5;
+         return bookFile(t);
+       },
        "bucket 1: first node index 5, should be 1"},
-      {"wrong bucket", [&] { Bytes t = table; t[24] = 101; return bookFile(t); },
+      {"wrong bucket",
+       [&] {
+         Bytes t = table;
+         t[24] = 101;
+         return bookFile(t);
+       },
        "bucket 0, node 0 (key 0000006400000065): belongs in bucket 1"},
-      {"out of order", [&] {
+      {"out of order",
+       [&] {
          Bytes t = table;
          for (int i = 0; i < 8; ++i) std::swap(t[37 + i], t[50 + i]);
          return bookFile(t);
-       }, "out of descending key order"},
-      {"empty node", [&] { Bytes t = table; t[36] = 0; return bookFile(t); }, "no entries"},
-      {"repeated move", [&] { Bytes t = table; t[71] = 0x20; return bookFile(t); },
+       },
+       "out of descending key order"},
+      {"empty node",
+       [&] {
+         Bytes t = table;
+         t[36] = 0;
+         return bookFile(t);
+       },
+       "no entries"},
+      {"repeated move",
+       [&] {
+         Bytes t = table;
+         t[71] = 0x20;
+         return bookFile(t);
+       },
        "repeats the move code of entry"},
-      {"trailing bytes", [&] { Bytes t = table; t.push_back(1); return bookFile(t); },
+      {"trailing bytes",
+       [&] {
+         Bytes t = table;
+         t.push_back(1);
+         return bookFile(t);
+       },
        "1 bytes after the last entry"},
-      {"cut block", [&] { Bytes f = bookFile(table); f.pop_back(); return f; }, "the block is cut short"},
-      {"damaged stream", [&] { Bytes f = bookFile(table); f[20] ^= 0xFF; return f; }, "does not inflate"},
-      {"part inside the directory", [&] {
+      {"cut block",
+       [&] {
+         Bytes f = bookFile(table);
+         f.pop_back();
+         return f;
+       },
+       "the block is cut short"},
+      {"damaged stream",
+       [&] {
+         Bytes f = bookFile(table);
+         f[20] ^= 0xFF;
+         return f;
+       },
+       "does not inflate"},
+      {"part inside the directory",
+       [&] {
          Bytes f = test::MakeDividedBook(std::vector<BookModel>(64, book));
          f[8 + 4 * 5] = 100;
          f[9 + 4 * 5] = 0;
          return f;
-       }, "part 5 at 100: lies inside the part directory"},
-      {"nonzero fill", [&] {
+       },
+       "part 5 at 100: lies inside the part directory"},
+      {"nonzero fill",
+       [&] {
          // Parts of growing size: some of them end in fill bytes.
          std::vector<BookModel> parts;
          for (uint32_t i = 0; i < 64; ++i) {
@@ -396,20 +502,21 @@ TEST(UpdkitBookCheck, ReportsEachProblemWithItsPlace) {
            }
          }
          return f;
-       }, "is not 0"},
+       },
+       "is not 0"},
   };
   test::TempFolder folder;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string path = folder.file("book.bin");
     test::WriteFileBytes(path, c.file());
-    CommandRun run = Updkit({"book", "check", path});
+    test::ProgramRun run = Updkit({"book", "check", path});
     if (std::string(c.says).empty()) {
       EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-      EXPECT_TRUE(Has(run.out, "well-formed")) << run.out;
+      EXPECT_TRUE(test::Has(run.out, "well-formed")) << run.out;
     } else {
       EXPECT_EQ(run.exitCode, 1) << run.out;
-      EXPECT_TRUE(Has(run.out + run.err, c.says)) << run.out << run.err;
+      EXPECT_TRUE(test::Has(run.out + run.err, c.says)) << run.out << run.err;
     }
   }
 }

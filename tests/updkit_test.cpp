@@ -1,14 +1,13 @@
 // updkit from the command line: usage, exit codes, and apply's report.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "support/package_builder.h"
+#include "support/run_program.h"
 #include "support/sample_product.h"
 #include "support/temp_folder.h"
 
@@ -19,26 +18,8 @@ using test::Bytes;
 using test::FolderSnapshot;
 using test::PackageBuilder;
 
-struct CommandRun {
-  int exitCode = -1;
-  std::string out;  // stdout and stderr, in that order
-  std::string err;
-};
-
-// Runs updkit with the arguments (each single-quoted for the shell).
-CommandRun Updkit(const std::vector<std::string>& arguments) {
-  test::TempFolder capture;
-  std::string command = "'" UPDKIT_PATH "'";
-  for (const std::string& argument : arguments) command += " '" + argument + "'";
-  command += " >'" + capture.file("out") + "' 2>'" + capture.file("err") + "'";
-  CommandRun run;
-  int status = std::system(command.c_str());
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  Bytes out = test::ReadFileBytes(capture.file("out"));
-  Bytes err = test::ReadFileBytes(capture.file("err"));
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+test::ProgramRun Updkit(const std::vector<std::string>& arguments) {
+  return test::RunProgram(UPDKIT_PATH, arguments);
 }
 
 TEST(Updkit, UsageAndHelp) {
@@ -56,7 +37,7 @@ TEST(Updkit, UsageAndHelp) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
-    CommandRun run = Updkit(c.arguments);
+    test::ProgramRun run = Updkit(c.arguments);
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
   }
@@ -69,7 +50,8 @@ TEST(Updkit, ApplyReportsEachRecordAndUpdatesTheFolder) {
   std::filesystem::create_directory(work.path() / "install");
   test::Populate(work.path() / "install", product.files);
   test::WriteFileBytes(work.file("updb.dat"), test::MakeUpdateFile(release.package));
-  CommandRun run = Updkit({"apply", work.file("updb.dat"), (work.path() / "install").string()});
+  test::ProgramRun run =
+      Updkit({"apply", work.file("updb.dat"), (work.path() / "install").string()});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.err, "");
   for (const char* line : {"book          Data\\joseki.bin", "divided book  Data\\div.bin",
@@ -129,7 +111,7 @@ TEST(Updkit, ApplyFailuresNameTheFileOrRecordAndTheReason) {
       std::filesystem::permissions(install / "r.txt", std::filesystem::perms::owner_read);
     }
     if (!c.updateFile.empty()) test::WriteFileBytes(work.file("updb.dat"), c.updateFile);
-    CommandRun run = Updkit({"apply", work.file("updb.dat"), install.string()});
+    test::ProgramRun run = Updkit({"apply", work.file("updb.dat"), install.string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.out.find(c.stdoutHas), std::string::npos) << run.out;
     EXPECT_NE(run.err.find(c.stderrHas), std::string::npos) << run.err;

@@ -7,6 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "book/book_merge.h"
+#include "book/divided_book.h"
+#include "stream/little_endian.h"
+#include "stream/memory_stream.h"
+
 namespace kalvora::sample {
 
 uint32_t Next(std::mt19937& rng) {
@@ -158,6 +163,66 @@ Bytes MakeUpdate(std::mt19937& rng, const Book& book) {
   }
   Put32(out, 0);
   return out;
+}
+
+Bytes BookFile(const Book& book) {
+  Bytes file = {'Z', 'u', 'D', 'a', 'V', 'o', '5', 0};
+  Bytes block = Block(Serialize(book));
+  file.insert(file.end(), block.begin(), block.end());
+  return file;
+}
+
+DividedSample MakeDividedSample(std::mt19937& rng, std::size_t nodesPerPart) {
+  DividedSample sample;
+  sample.file = {'J', 'S', 'K', 'D', 'I', 'V', '1', 0};
+  sample.file.resize(kFirstPartOffset);
+  Put32(sample.payload, 0);
+  for (int part = 0; part < kDividedBookParts; ++part) {
+    Book book = MakeBook(rng, nodesPerPart);
+    Bytes table = Serialize(book);
+    sample.largestTable = std::max(sample.largestTable, table.size());
+    Bytes block = Block(table);
+    uint32_t offset = static_cast<uint32_t>(sample.file.size());
+    StoreLE32(sample.file.data() + 8 + 4 * part, offset);
+    sample.file.insert(sample.file.end(), block.begin(), block.end());
+    sample.file.resize((sample.file.size() + 3) & ~std::size_t{3});
+    Bytes update = MakeUpdate(rng, book);
+    sample.payload.insert(sample.payload.end(), update.begin(), update.end());
+  }
+  return sample;
+}
+
+Bytes MergedFile(const Bytes& oldFile, const Bytes& payload, bool divided) {
+  Bytes newFile(oldFile.size() * 2 + 4096);
+  Bytes package = payload;
+  Bytes old = oldFile;
+  std::copy(old.begin(), old.begin() + 8, newFile.begin());
+  MemoryStream packageStream, oldStream, newStream;
+  packageStream.attach(package.data(), static_cast<uint32_t>(package.size()), true);
+  oldStream.attach(old.data(), static_cast<uint32_t>(old.size()), true);
+  newStream.attach(newFile.data(), static_cast<uint32_t>(newFile.size()), false);
+  oldStream.seek(8, false);
+  newStream.seek(8, false);
+  if (divided) {
+    if (MergeDividedBook(packageStream, oldStream, newStream) != 0) return {};
+    // The file ends with the fill of part 63.
+    uint32_t last = LoadLE32(newFile.data() + 8 + 4 * 63);
+    newFile.resize((last + 8 + LoadLE32(newFile.data() + last) + 3) & ~3u);
+  } else {
+    uint32_t written = MergeBook(packageStream, oldStream, newStream);
+    if (written == kMergeFailed) return {};
+    newFile.resize(8 + written);
+  }
+  return newFile;
+}
+
+bool WriteFile(const std::string& path, const Bytes& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool written =
+      file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (file != nullptr && std::fclose(file) != 0) written = false;
+  if (!written) std::fprintf(stderr, "cannot write %s\n", path.c_str());
+  return written;
 }
 
 }  // namespace kalvora::sample

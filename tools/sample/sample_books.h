@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -38,5 +39,26 @@ Bytes Block(const Bytes& table);
 // An update stream touching about 1% of the nodes: changed moves, new
 // moves, deleted moves and new positions in equal shares.
 Bytes MakeUpdate(std::mt19937& rng, const Book& book);
+
+// A book file: "ZuDaVo5" and the book's block.
+Bytes BookFile(const Book& book);
+
+// A divided book of 64 books of nodesPerPart nodes, laid out as the tool
+// writes one, and the payload of a divided-book record that touches 1% of
+// each part (the 4-byte head value, then 64 update streams).
+struct DividedSample {
+  Bytes file;
+  Bytes payload;
+  std::size_t largestTable = 0;  // the largest part's serialized table
+};
+DividedSample MakeDividedSample(std::mt19937& rng, std::size_t nodesPerPart);
+
+// The file the engine's merge makes of a book file (or a divided book file)
+// and a book update stream (or a divided-book payload); empty when the merge
+// fails.
+Bytes MergedFile(const Bytes& oldFile, const Bytes& payload, bool divided);
+
+// Writes a whole file; false, with a line on stderr, when it cannot.
+bool WriteFile(const std::string& path, const Bytes& bytes);
 
 }  // namespace kalvora::sample

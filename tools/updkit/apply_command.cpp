@@ -6,6 +6,7 @@
 #include "package/update_file.h"
 #include "platform/file_system.h"
 #include "tools/updkit/commands.h"
+#include "tools/updkit/output.h"
 
 namespace kalvora::updkit {
 
@@ -27,19 +28,6 @@ const char* const kApplyHelp =
 
 namespace {
 
-const char* KindName(int32_t kind) {
-  switch (kind) {
-    case kBookMerge:
-      return "book";
-    case kDividedBookMerge:
-      return "divided book";
-    case kFileReplace:
-      return "file";
-    default:
-      return "record";
-  }
-}
-
 // The reason of a failed record in one line, with the book's or the file
 // system's own reason where there is one.
 void PrintReason(std::FILE* out, const RecordOutcome& outcome) {
@@ -60,16 +48,16 @@ class RecordPrinter : public ApplyObserver {
   void recordDone(const RecordOutcome& outcome) override {
     const UpdateRecord& record = outcome.record;
     if (outcome.result == kApplied) {
-      std::printf("%-13s %-40s applied\n", KindName(record.kind), record.targetName);
+      std::printf("%-13s %-40s applied\n", RecordKindName(record.kind), record.targetName);
       ++applied_;
       return;
     }
     if (!outcome.packageRefused) {
-      std::printf("%-13s %-40s FAILED\n", KindName(record.kind), record.targetName);
+      std::printf("%-13s %-40s FAILED\n", RecordKindName(record.kind), record.targetName);
     }
     std::fprintf(stderr, "updkit: %s: record %d", updateFile_, outcome.index + 1);
     if (record.targetName[0] != '\0') {
-      std::fprintf(stderr, " (%s \"%s\")", KindName(record.kind), record.targetName);
+      std::fprintf(stderr, " (%s \"%s\")", RecordKindName(record.kind), record.targetName);
     }
     std::fputs(": ", stderr);
     PrintReason(stderr, outcome);

@@ -26,17 +26,6 @@ const char* const kInspectHelp =
 
 namespace {
 
-const char* KindName(int32_t kind) {
-  switch (kind) {
-    case kBookMerge:
-      return "book";
-    case kDividedBookMerge:
-      return "divided book";
-    default:
-      return "file";
-  }
-}
-
 class Collector : public PackageVisitor {
  public:
   void visit(const RecordSummary& summary) override { records.push_back(summary); }
@@ -80,7 +69,7 @@ void PrintJson(const char* path, uint32_t packageSize, const std::vector<RecordS
   for (const RecordSummary& record : records) {
     json.beginObject();
     json.key("index").value(record.index + 1).key("offset").value(record.offset);
-    json.key("kind").value(KindName(record.record.kind));
+    json.key("kind").value(RecordKindName(record.record.kind));
     json.key("target").value(Display(record.record.targetName));
     json.key("oldCopy").value(Display(record.record.oldCopyName));
     if (record.record.kind == kFileReplace) {
@@ -150,7 +139,7 @@ int InspectCommand(int argc, char** argv) {
     Table table;
     table.row({"#", "kind", "target", "old copy", "content"});
     for (const RecordSummary& record : collector.records) {
-      table.row({std::to_string(record.index + 1), KindName(record.record.kind),
+      table.row({std::to_string(record.index + 1), RecordKindName(record.record.kind),
                  Display(record.record.targetName), Display(record.record.oldCopyName),
                  Content(record)});
       if (record.record.kind != kDividedBookMerge) continue;

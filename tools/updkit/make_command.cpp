@@ -48,17 +48,6 @@ const char* const kMakeHelp =
 
 namespace {
 
-const char* KindName(int32_t kind) {
-  switch (kind) {
-    case kBookMerge:
-      return "book";
-    case kDividedBookMerge:
-      return "divided book";
-    default:
-      return "file";
-  }
-}
-
 int Usage(const char* problem) {
   std::fprintf(stderr, "updkit make: %s\n\n%s", problem, kMakeHelp);
   return kExitUsage;
@@ -111,7 +100,7 @@ int MakeCommand(int argc, char** argv) {
   table.row({"kind", "target", "old copy", "content"});
   for (const PlannedRecord& record : plan.records) {
     AppendRecord(package, record.kind, record.oldCopyName, record.targetName, record.payload);
-    table.row({KindName(record.kind), Display(record.targetName), Display(record.oldCopyName),
+    table.row({RecordKindName(record.kind), Display(record.targetName), Display(record.oldCopyName),
                record.detail});
   }
 

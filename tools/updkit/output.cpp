@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "package/update_record.h"
 #include "platform/text_encoding.h"
 
 namespace kalvora::updkit {
@@ -22,6 +23,19 @@ std::size_t Columns(const std::string& text) {
   return columns;
 }
 }  // namespace
+
+const char* RecordKindName(int32_t kind) {
+  switch (kind) {
+    case kBookMerge:
+      return "book";
+    case kDividedBookMerge:
+      return "divided book";
+    case kFileReplace:
+      return "file";
+    default:
+      return "record";
+  }
+}
 
 std::string Count(uint64_t number, const char* word, const char* plural) {
   if (number == 1) return "1 " + std::string(word);

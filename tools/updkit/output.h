@@ -13,6 +13,9 @@ namespace kalvora::updkit {
 // output; bytes that are no code page 932 character become '?'.
 std::string Display(const std::string& cp932);
 
+// "book", "divided book" or "file" for a record's kind.
+const char* RecordKindName(int32_t kind);
+
 // "1 group", "2 groups"; "1 entry", "2 entries" with the plural given.
 std::string Count(uint64_t number, const char* word, const char* plural = nullptr);
 
