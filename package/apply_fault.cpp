@@ -10,6 +10,8 @@ const char* DescribeApplyFault(ApplyFault fault) {
       return "out of memory";
     case ApplyFault::UpdateFileMissing:
       return "the update file cannot be opened";
+    case ApplyFault::UpdateReadFailed:
+      return "the update file cannot be read";
     case ApplyFault::UpdateFileShort:
       return "the update file is cut short";
     case ApplyFault::PackageNotInflated:
@@ -18,6 +20,8 @@ const char* DescribeApplyFault(ApplyFault fault) {
       return "a name reaches outside the install folder";
     case ApplyFault::NameReserved:
       return "a name ends like the applier's temporary files";
+    case ApplyFault::NameUnusable:
+      return "a name that Windows reads as another name or a device";
     case ApplyFault::NamesEqual:
       return "the old-copy name is the target name";
     case ApplyFault::RecordCutShort:
@@ -34,6 +38,8 @@ const char* DescribeApplyFault(ApplyFault fault) {
       return "the target cannot be renamed to its old copy";
     case ApplyFault::OldCopyUnreadable:
       return "the old copy cannot be opened for reading";
+    case ApplyFault::OldCopyReadFailed:
+      return "reading the old copy failed";
     case ApplyFault::TargetNotWritable:
       return "the new file cannot be created";
     case ApplyFault::BookFailed:

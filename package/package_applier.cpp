@@ -29,11 +29,13 @@ struct RecordPaths {
   TextBuffer oldCopy;
   TextBuffer target;
   TextBuffer temporary;  // the target's name with kTemporarySuffix
+  TextBuffer setAside;   // the target's name with kSetAsideSuffix
 
   bool make(const char* folder, const UpdateRecord& record) {
     return MakeRecordPath(oldCopy, folder, record.oldCopyName) == 0 &&
            MakeRecordPath(target, folder, record.targetName) == 0 &&
-           temporary.append(target.chars) == 0 && temporary.append(kTemporarySuffix) == 0;
+           temporary.append(target.chars) == 0 && temporary.append(kTemporarySuffix) == 0 &&
+           setAside.append(target.chars) == 0 && setAside.append(kSetAsideSuffix) == 0;
   }
 };
 
@@ -67,6 +69,12 @@ int32_t WriteNewContent(ByteStream& package, const RecordPaths& paths, RecordOut
         kind == kBookMerge
             ? MergeBook(package, *source, *temporary, &bookFault) != kMergeFailed
             : MergeDividedBook(package, *source, *temporary, &bookFault, &outcome.part) == 0;
+    // A read error of the old copy shows in the merge as a damaged book;
+    // it is the disk's fault, and nothing merged from it can be trusted.
+    if (source->readFailed()) {
+      outcome.part = -1;
+      return Fail(outcome, kApplyRefused, ApplyFault::OldCopyReadFailed, files.lastError());
+    }
     if (!merged) {
       outcome.bookFault = bookFault;
       if (bookFault == BookFault::WriteFailed) {
@@ -78,6 +86,34 @@ int32_t WriteNewContent(ByteStream& package, const RecordPaths& paths, RecordOut
   if (temporary->close() != 0) {
     return Fail(outcome, kTargetFailed, ApplyFault::WriteFailed, files.lastError());
   }
+  return kApplied;
+}
+
+// Puts the new content, whole in the temporary file, under the target's
+// name. A target that is still there is the output of an earlier
+// application (its old copy stays): it is set aside until the new content
+// is in place, so that a failure leaves it as it was.
+int32_t PutInPlace(const RecordPaths& paths, bool renamed, RecordOutcome& outcome) {
+  FileSystem& files = Files();
+  // A set-aside target left by an application that stopped half-way is an
+  // earlier output too; the old copy holds the content from before. One that
+  // cannot be removed makes the set-aside rename below fail.
+  if (files.pathKind(paths.setAside.chars) == PathKind::File) files.remove(paths.setAside.chars);
+  bool setAside = false;
+  if (!renamed && files.pathKind(paths.target.chars) != PathKind::Missing) {
+    if (files.renameNoReplace(paths.target.chars, paths.setAside.chars) != 0) {
+      return Fail(outcome, kTargetFailed, ApplyFault::TargetNotReplaced, files.lastError());
+    }
+    setAside = true;
+  }
+  if (files.renameNoReplace(paths.temporary.chars, paths.target.chars) != 0) {
+    FileError error = files.lastError();
+    if (setAside) files.renameNoReplace(paths.setAside.chars, paths.target.chars);
+    return Fail(outcome, kTargetFailed, ApplyFault::TargetNotReplaced, error);
+  }
+  // The earlier output is done with; one that cannot be removed now goes
+  // with the next application.
+  if (setAside) files.remove(paths.setAside.chars);
   return kApplied;
 }
 
@@ -113,16 +149,7 @@ int32_t ApplyRecord(ByteStream& package, const char* folder, RecordOutcome& outc
   }
 
   int32_t result = WriteNewContent(package, paths, outcome);
-  if (result == kApplied) {
-    // Put the new content under the target's name. A target that is still
-    // there is the output of an earlier application; its old copy stays.
-    if (!renamed && files.pathKind(paths.target.chars) != PathKind::Missing &&
-        files.remove(paths.target.chars) != 0) {
-      result = Fail(outcome, kTargetFailed, ApplyFault::TargetNotReplaced, files.lastError());
-    } else if (files.renameNoReplace(paths.temporary.chars, paths.target.chars) != 0) {
-      result = Fail(outcome, kTargetFailed, ApplyFault::TargetNotReplaced, files.lastError());
-    }
-  }
+  if (result == kApplied) result = PutInPlace(paths, renamed, outcome);
   if (result != kApplied) {
     // The target goes back to what it was before this record.
     files.remove(paths.temporary.chars);

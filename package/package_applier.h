@@ -3,9 +3,11 @@
 // For each record the target's present content is set aside under the
 // record's old-copy name, and the new content is made (a book merged from
 // the old copy, or the record's payload) under a temporary name beside the
-// target, then put in place by a rename once it is whole. A record that
-// fails leaves the target as it was before that record; records before it
-// stay applied.
+// target, then put in place by a rename once it is whole. When the old copy
+// is there already (the update was applied before), the target is rebuilt
+// from it, and the target there is kept under a second name beside it until
+// the new one is in place. A record that fails leaves the target as it was
+// before that record; records before it stay applied.
 #pragma once
 
 #include <cstdint>

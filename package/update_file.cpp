@@ -24,13 +24,15 @@ int32_t LoadUpdateFile(const char* path, OwnedBuffer* package, ApplyFault* fault
   if (left < 8) return Fail(package, fault, ApplyFault::UpdateFileShort);
   uint32_t compressedLength = static_cast<uint32_t>(file->readDword());  // compressed length
   uint32_t rawLength = static_cast<uint32_t>(file->readDword());         // raw length
+  if (file->readFailed()) return Fail(package, fault, ApplyFault::UpdateReadFailed);
   if (compressedLength > left - 8) return Fail(package, fault, ApplyFault::UpdateFileShort);
 
   OwnedBuffer compressed;
   if (!compressed.allocate(compressedLength)) return Fail(package, fault, ApplyFault::NoMemory);
   if (file->read(compressed.data(), static_cast<int32_t>(compressedLength)) !=
       static_cast<int32_t>(compressedLength)) {
-    return Fail(package, fault, ApplyFault::UpdateFileShort);
+    return Fail(package, fault,
+                file->readFailed() ? ApplyFault::UpdateReadFailed : ApplyFault::UpdateFileShort);
   }
   file.reset();
 

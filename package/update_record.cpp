@@ -1,6 +1,7 @@
 #include "package/update_record.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "stream/cp932.h"
 
@@ -21,6 +22,32 @@ char FoldCase(char c) {
 
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
+}
+
+// True when the bytes from part to end spell word (in capitals), ASCII
+// letters in any case.
+bool IsWord(const char* part, const char* end, const char* word) {
+  for (; part < end; ++part, ++word) {
+    if (*word == '\0' || FoldCase(*part) != *word) return false;
+  }
+  return *word == '\0';
+}
+
+// True for a name part that Windows reads as another name: one ending in a
+// dot or a space, which Windows drops, or a device name (CON, PRN, AUX, NUL,
+// COM0 to COM9, LPT0 to LPT9, and the console's and the clock's) in any
+// case, with spaces after it or any extension. Neither a dot nor a space can
+// be the second byte of a double-byte character.
+bool NamesSomethingElse(const char* part, const char* end) {
+  if (end[-1] == '.' || end[-1] == ' ') return true;
+  const char* base = part;
+  while (base < end && *base != '.') ++base;
+  while (base > part && base[-1] == ' ') --base;
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}) {
+    if (IsWord(part, base, device)) return true;
+  }
+  return base - part == 4 && (IsWord(part, part + 3, "COM") || IsWord(part, part + 3, "LPT")) &&
+         part[3] >= '0' && part[3] <= '9';
 }
 
 }  // namespace
@@ -45,6 +72,7 @@ RecordStart ReadRecordStart(ByteStream& package, UpdateRecord* record) {
 ApplyFault CheckRecordName(const char* name) {
   if (name[0] == '\0' || IsSeparator(name[0])) return ApplyFault::NameOutside;
   const char* part = name;
+  bool somethingElse = false;
   for (const char* p = name;; p += CharLength(p)) {
     if (*p == ':') return ApplyFault::NameOutside;
     if (*p != '\0' && !IsSeparator(*p)) continue;
@@ -52,13 +80,17 @@ ApplyFault CheckRecordName(const char* name) {
     bool onlyDotsAndSpaces = true;
     for (const char* c = part; c < p; ++c) onlyDotsAndSpaces &= *c == '.' || *c == ' ';
     if (p == part || onlyDotsAndSpaces) return ApplyFault::NameOutside;
+    somethingElse |= NamesSomethingElse(part, p);
     if (*p == '\0') break;
     part = p + 1;
   }
+  if (somethingElse) return ApplyFault::NameUnusable;
   std::size_t length = std::strlen(name);
-  std::size_t suffix = sizeof kTemporarySuffix - 1;
-  if (length >= suffix && SameName(name + length - suffix, kTemporarySuffix)) {
-    return ApplyFault::NameReserved;
+  for (const char* ending : {kTemporarySuffix, kSetAsideSuffix}) {
+    std::size_t suffix = std::strlen(ending);
+    if (length >= suffix && SameName(name + length - suffix, ending)) {
+      return ApplyFault::NameReserved;
+    }
   }
   return ApplyFault::None;
 }

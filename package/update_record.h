@@ -31,6 +31,9 @@ constexpr int32_t kFileReplace = 2;
 // The new content of a record is written under the target's name with this
 // ending and put in place once it is whole.
 constexpr const char kTemporarySuffix[] = ".kvnew";
+// A target that an earlier application wrote is kept under its name with
+// this ending until the new content is in place.
+constexpr const char kSetAsideSuffix[] = ".kvold";
 
 struct UpdateRecord {
   int32_t kind = 0;
@@ -51,8 +54,10 @@ RecordStart ReadRecordStart(ByteStream& package, UpdateRecord* record);
 // Checks that a name stays inside the install folder and can be written
 // there: not empty, no drive or stream colon, no leading separator, every
 // folder part a real name (not empty, not "." or "..", nor only dots and
-// spaces, which Windows reads as "..").
-// None, NameOutside or NameReserved (ends like the temporary files).
+// spaces, which Windows reads as ".."), and no part that Windows reads as
+// another name (a dot or a space at its end) or as a device (NUL, CON...).
+// None, NameOutside, NameUnusable, or NameReserved (ends like the
+// applier's own files).
 ApplyFault CheckRecordName(const char* name);
 
 // True when two names are the same for Windows: ASCII letters compared

@@ -15,6 +15,7 @@ int32_t FileStream::open(const char* path, bool forReading) {
     file = nullptr;
   }
   writeFailed = false;
+  readError = false;
   file = Files().open(path, forReading);
   reading = forReading;
   return file != nullptr ? 0 : -1;
@@ -27,7 +28,12 @@ int32_t FileStream::close() {
   if (Files().close(file) != 0) failed = true;
   file = nullptr;
   writeFailed = false;
+  readError = false;
   return failed ? -1 : 0;
+}
+
+void FileStream::shortRead() {
+  if (Files().atEnd(file) == 0) readError = true;
 }
 
 int32_t FileStream::eof() {
@@ -49,6 +55,7 @@ int32_t FileStream::tell() {
 int32_t FileStream::readByte() {
   if (file == nullptr || !reading) return -1;
   int value = Files().getByte(file);
+  if (value == EOF) shortRead();
   return value == EOF ? -1 : value;
 }
 
@@ -59,6 +66,7 @@ int32_t FileStream::readWord() {
   uint32_t value = 0;
   for (int i = 0; i < 2; ++i) {
     int byte = Files().getByte(file);
+    if (byte == EOF) shortRead();
     value |= static_cast<uint32_t>(byte == EOF ? 0xFF : byte) << (8 * i);
   }
   return static_cast<int32_t>(value);
@@ -69,6 +77,7 @@ int32_t FileStream::readDword() {
   uint32_t value = 0;
   for (int i = 0; i < 4; ++i) {
     int byte = Files().getByte(file);
+    if (byte == EOF) shortRead();
     value |= static_cast<uint32_t>(byte == EOF ? 0xFF : byte) << (8 * i);
   }
   return static_cast<int32_t>(value);
@@ -77,7 +86,9 @@ int32_t FileStream::readDword() {
 int32_t FileStream::read(void* buffer, int32_t count) {
   if (file == nullptr || !reading) return -1;
   if (count <= 0) return 0;
-  return static_cast<int32_t>(Files().read(file, buffer, static_cast<std::size_t>(count)));
+  std::size_t done = Files().read(file, buffer, static_cast<std::size_t>(count));
+  if (done < static_cast<std::size_t>(count)) shortRead();
+  return static_cast<int32_t>(done);
 }
 
 int32_t FileStream::writeByte(int32_t value) {

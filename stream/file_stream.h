@@ -37,13 +37,23 @@ class FileStream : public ByteStream {
   // file's content cannot be trusted.
   int32_t close();
 
+  // True once a read since open met an error of the file rather than its
+  // end. The reads of the interface cannot tell the two apart (a missing
+  // byte reads as 0xFF), so a reader that must know asks here.
+  bool readFailed() const { return readError; }
+
   std::FILE* file = nullptr;
   bool reading = true;
 
  private:
+  // Notes a read that delivered less than it asked for: an error of the
+  // file unless its end was reached.
+  void shortRead();
+
   // The byte writes of the interface report no error of the file; the first
   // failure is kept here and reported by close().
   bool writeFailed = false;
+  bool readError = false;
 };
 
 using FileStreamOwner = std::unique_ptr<FileStream>;

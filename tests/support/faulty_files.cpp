@@ -2,8 +2,8 @@
 
 namespace kalvora::test {
 
-FaultyFiles::FaultyFiles(long at, Mode mode, FileError error)
-    : at_(at), mode_(mode), error_(error) {}
+FaultyFiles::FaultyFiles(long at, Mode mode, FileError error, unsigned steps)
+    : at_(at), mode_(mode), error_(error), steps_(steps) {}
 
 FaultyFiles::~FaultyFiles() {
   if (installed_) SetFileSystem(nullptr);
@@ -15,59 +15,76 @@ void FaultyFiles::install() {
 }
 
 bool FaultyFiles::step() {
-  byteRun_ = nullptr;
+  runFile_ = nullptr;
+  failingNow_ = false;
   if (dead()) {
     setError(error_);
     return false;
   }
   if (count_++ == at_) {
     failed_ = true;
+    failingNow_ = true;
     setError(error_);
     return false;
   }
   return true;
 }
 
+bool FaultyFiles::pass(unsigned kind) {
+  if ((steps_ & kind) != 0) return step();
+  failingNow_ = false;
+  if (!dead()) return true;
+  setError(error_);
+  return false;
+}
+
+bool FaultyFiles::passByte(std::FILE* file, unsigned kind) {
+  if ((steps_ & kind) == 0) return pass(kind);
+  if (!dead() && file == runFile_ && kind == runKind_) return true;
+  if (!step()) return false;
+  runFile_ = file;
+  runKind_ = kind;
+  return true;
+}
+
 std::FILE* FaultyFiles::open(const char* path, bool forReading) {
-  if (forReading ? dead() : !step()) {
-    setError(error_);
-    return nullptr;
-  }
+  if (!pass(forReading ? kOpenRead : kOpenWrite)) return nullptr;
   std::FILE* file = FileSystem::open(path, forReading);
   if (file != nullptr && !forReading) writers_.insert(file);
   return file;
 }
 
 int FaultyFiles::getByte(std::FILE* file) {
-  return dead() ? EOF : FileSystem::getByte(file);
+  return passByte(file, kRead) ? FileSystem::getByte(file) : EOF;
 }
 
 int FaultyFiles::putByte(std::FILE* file, int value) {
-  if (dead()) return EOF;
-  if (file == byteRun_) return FileSystem::putByte(file, value);
-  if (!step()) return EOF;
-  byteRun_ = file;
-  return FileSystem::putByte(file, value);
+  return passByte(file, kWrite) ? FileSystem::putByte(file, value) : EOF;
 }
 
 std::size_t FaultyFiles::read(std::FILE* file, void* buffer, std::size_t count) {
-  return dead() ? 0 : FileSystem::read(file, buffer, count);
+  if (pass(kRead)) return FileSystem::read(file, buffer, count);
+  if (!failingNow_ || !half_) return 0;
+  std::size_t done = FileSystem::read(file, buffer, count / 2);
+  setError(error_);
+  return done;
 }
 
 std::size_t FaultyFiles::write(std::FILE* file, const void* buffer, std::size_t count) {
-  if (step()) return FileSystem::write(file, buffer, count);
-  // A short write: half of the block reaches the file, unless the program
-  // stopped before it.
-  return mode_ == Mode::Once ? FileSystem::write(file, buffer, count / 2) : 0;
+  if (pass(kWrite)) return FileSystem::write(file, buffer, count);
+  if (!failingNow_ || !half_) return 0;
+  std::size_t done = FileSystem::write(file, buffer, count / 2);
+  setError(error_);
+  return done;
 }
 
 int FaultyFiles::flush(std::FILE* file) {
-  return step() ? FileSystem::flush(file) : EOF;
+  return pass(kFlush) ? FileSystem::flush(file) : EOF;
 }
 
 int FaultyFiles::close(std::FILE* file) {
   bool writer = writers_.erase(file) > 0;
-  bool ok = writer ? step() : !dead();
+  bool ok = writer ? pass(kClose) : !dead();
   // The handle is released in any case; a failed close of a writer is
   // reported as such, whatever the standard library managed to write.
   int result = FileSystem::close(file);
@@ -79,11 +96,11 @@ int FaultyFiles::close(std::FILE* file) {
 }
 
 int FaultyFiles::renameNoReplace(const char* existingName, const char* newName) {
-  return step() ? FileSystem::renameNoReplace(existingName, newName) : -1;
+  return pass(kRename) ? FileSystem::renameNoReplace(existingName, newName) : -1;
 }
 
 int FaultyFiles::remove(const char* path) {
-  return step() ? FileSystem::remove(path) : -1;
+  return pass(kRemove) ? FileSystem::remove(path) : -1;
 }
 
 }  // namespace kalvora::test

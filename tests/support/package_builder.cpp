@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <system_error>
+#include <vector>
+
 #include "support/temp_folder.h"
 
 namespace kalvora::test {
@@ -61,11 +65,11 @@ Bytes MakeUpdateFile(const Bytes& package) {
 FolderSnapshot Snapshot(const std::filesystem::path& folder) {
   FolderSnapshot files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    std::string relative = std::filesystem::relative(entry.path(), folder).generic_string();
+    std::string relative = entry.path().lexically_relative(folder).generic_string();
     if (entry.is_directory()) {
       files[relative + "/"] = {};
     } else {
-      files[relative] = ReadFileBytes(entry.path().string());
+      files[relative] = ReadFileBytes(entry.path());
     }
   }
   return files;
@@ -81,6 +85,38 @@ void Populate(const std::filesystem::path& folder, const FolderSnapshot& files) 
     std::filesystem::create_directories(path.parent_path());
     WriteFileBytes(path.string(), bytes);
   }
+}
+
+void Restore(const std::filesystem::path& folder, const FolderSnapshot& now,
+             const FolderSnapshot& wanted) {
+  if (now == wanted) return;
+  // What is there goes unless it is wanted as it is; the folder's own
+  // listing names it, whatever its name's characters.
+  std::vector<std::filesystem::path> extra;
+  std::set<std::string> kept;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    std::string name = entry.path().lexically_relative(folder).generic_string();
+    if (entry.is_directory()) name += "/";
+    auto want = wanted.find(name);
+    auto was = now.find(name);
+    if (want != wanted.end() && was != now.end() && was->second == want->second) {
+      kept.insert(name);
+    } else {
+      extra.push_back(entry.path());
+    }
+  }
+  // The deepest first, so that a folder's content has gone before it does.
+  // A rewritten file is removed too: some file systems (ext4) write a file
+  // rewritten in place out at once, but not a new one.
+  for (auto path = extra.rbegin(); path != extra.rend(); ++path) {
+    std::error_code error;
+    std::filesystem::remove_all(*path, error);
+  }
+  FolderSnapshot missing;
+  for (const auto& [name, bytes] : wanted) {
+    if (kept.count(name) == 0) missing[name] = bytes;
+  }
+  Populate(folder, missing);
 }
 
 }  // namespace kalvora::test

@@ -10,10 +10,16 @@ const char* const kReleaseFiles[3][2] = {{"Data/joseki.bin", "Data/joseki.old"},
                                          {"Data/div.bin", "Data/div.old"},
                                          {"ZentrikB.exe", "ZentrikB.old"}};
 
-Product::Product() {
+Product::Product(ProductSize size) {
   std::mt19937 rng(42);
-  book = RandomBook(rng, 17, 60, 3);
-  for (int i = 0; i < 64; ++i) parts.push_back(RandomBook(rng, 3, 1 + i % 7, 2));
+  if (size == ProductSize::Tiny) {
+    book = RandomBook(rng, 2, 3, 1);
+    // The release deletes a move of part 3.
+    for (int i = 0; i < 64; ++i) parts.push_back(RandomBook(rng, 1, i == 3 ? 1 : 0, 1));
+  } else {
+    book = RandomBook(rng, 17, 60, 3);
+    for (int i = 0; i < 64; ++i) parts.push_back(RandomBook(rng, 3, 1 + i % 7, 2));
+  }
   files["Data/"] = {};
   files["Data/joseki.bin"] = MakeBookFile(book);
   files["Data/div.bin"] = MakeDividedBook(parts);
@@ -47,6 +53,18 @@ FolderSnapshot Release::applied(const Product& product) const {
   files["Data/joseki.bin"] = MakeBookFile(book);
   files["ZentrikB.exe"] = program;
   return files;
+}
+
+void ExpectFormerContentKept(const FolderSnapshot& before, const FolderSnapshot& after) {
+  for (const auto& pair : kReleaseFiles) {
+    auto former = before.find(pair[0]);
+    if (former == before.end()) continue;
+    auto target = after.find(pair[0]);
+    auto oldCopy = after.find(pair[1]);
+    bool kept = (target != after.end() && target->second == former->second) ||
+                (oldCopy != after.end() && oldCopy->second == former->second);
+    EXPECT_TRUE(kept) << pair[0] << " lost its former content";
+  }
 }
 
 void ExpectFolder(const std::filesystem::path& folder, const FolderSnapshot& expected,

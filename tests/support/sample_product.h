@@ -10,10 +10,18 @@
 
 namespace kalvora::test {
 
+// How large a product's books are.
+enum class ProductSize {
+  Sample,  // a book of 60 nodes, divided-book parts of 1 to 7 nodes
+  Tiny,    // a book of 3 nodes, divided-book parts empty but part 3 (one
+           // node): its update file is a few hundred bytes, for tests that
+           // try every change of it
+};
+
 // The install folder: Data\joseki.bin (a book), Data\div.bin (a divided
 // book) and ZentrikB.exe.
 struct Product {
-  Product();
+  explicit Product(ProductSize size = ProductSize::Sample);
 
   BookModel book;
   std::vector<BookModel> parts;
@@ -36,6 +44,10 @@ struct Release {
 
 // The pairs of a target and its old copy in the release, as snapshot names.
 extern const char* const kReleaseFiles[3][2];
+
+// Checks that the content each release target had in `before` is still in
+// `after`, under the target's own name or under its old copy's.
+void ExpectFormerContentKept(const FolderSnapshot& before, const FolderSnapshot& after);
 
 // Checks a folder against the expected one; with a release, the divided
 // book is compared part by part, since only the tool writes its layout.

@@ -33,7 +33,8 @@ bool SystemUsesCodePage932();
 std::filesystem::path NativePath(const std::string& systemPath);
 
 // Whole-file read and write; a missing file reads as empty and sets *exists false.
-Bytes ReadFileBytes(const std::string& path, bool* exists = nullptr);
+// A path from a folder listing names any file, whatever its name's characters.
+Bytes ReadFileBytes(const std::filesystem::path& path, bool* exists = nullptr);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 
 }  // namespace kalvora::test
