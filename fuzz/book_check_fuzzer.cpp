@@ -4,7 +4,6 @@
 // calls well formed is one the program merges: with an update that changes
 // nothing, every block loads and the merge succeeds.
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "book/book_merge.h"
@@ -44,12 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kalvora;
   using namespace kalvora::fuzz;
   if (size > INT32_MAX) return 0;
-  static std::string path = (ScratchFolder() / "checked.bin").string();
-  std::remove(path.c_str());
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  Check(file != nullptr, "cannot write the book file");
-  Check(std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0,
-        "cannot write the book file");
+  std::string path = WriteScratchFile("checked.bin", data, size);
 
   char check[] = "check";
   char dump[] = "dump";

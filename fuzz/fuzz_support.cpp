@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "support/temp_folder.h"
@@ -87,6 +88,17 @@ OutputStream::OutputStream() {
 const std::filesystem::path& ScratchFolder() {
   static test::TempFolder folder;
   return folder.path();
+}
+
+const char* WriteScratchFile(const char* name, const uint8_t* data, std::size_t size) {
+  static std::string path;
+  path = (ScratchFolder() / name).string();
+  std::remove(path.c_str());
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  Check(file != nullptr, "cannot write a scratch file");
+  bool written = std::fwrite(data, 1, size, file) == size;
+  Check(std::fclose(file) == 0 && written, "cannot write a scratch file");
+  return path.c_str();
 }
 
 }  // namespace kalvora::fuzz

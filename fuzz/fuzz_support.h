@@ -45,4 +45,9 @@ int RunQuietly(const std::function<int()>& work);
 // removed when the process ends normally.
 const std::filesystem::path& ScratchFolder();
 
+// Writes the fuzzer's bytes as the file name in the scratch folder and
+// gives its path. A new file each time: some file systems write a file
+// rewritten in place out to the disk at once.
+const char* WriteScratchFile(const char* name, const uint8_t* data, std::size_t size);
+
 }  // namespace kalvora::fuzz

@@ -3,24 +3,17 @@
 // same in both forms, and passes exactly when the program would load it
 // and find every record sound.
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "fuzz_support.h"
 #include "package/package_check.h"
 #include "package/update_file.h"
 #include "tools/updkit/commands.h"
-#include "tools/updkit/output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kalvora;
   using namespace kalvora::fuzz;
-  static std::string path = (ScratchFolder() / "inspected.upd").string();
-  std::remove(path.c_str());
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  Check(file != nullptr, "cannot write the update file");
-  Check(std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0,
-        "cannot write the update file");
+  std::string path = WriteScratchFile("inspected.upd", data, size);
 
   char json[] = "--json";
   char* table[] = {&path[0]};

@@ -2,8 +2,6 @@
 // A file that loads gives a package no longer than its header's raw length;
 // one that does not gives a reason and no package.
 #include <cstdint>
-#include <cstdio>
-#include <string>
 
 #include "fuzz_support.h"
 #include "package/update_file.h"
@@ -12,18 +10,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kalvora;
   using namespace kalvora::fuzz;
-  static const std::string path = (ScratchFolder() / "updb.dat").string();
-  // A new file each time: some file systems write a file rewritten in place
-  // out to the disk at once.
-  std::remove(path.c_str());
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  Check(file != nullptr, "cannot write the update file");
-  Check(std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0,
-        "cannot write the update file");
+  const char* path = WriteScratchFile("updb.dat", data, size);
 
   OwnedBuffer package;
   ApplyFault fault = ApplyFault::None;
-  if (LoadUpdateFile(path.c_str(), &package, &fault) != 0) {
+  if (LoadUpdateFile(path, &package, &fault) != 0) {
     Check(fault != ApplyFault::None, "a refused update file without a reason");
     Check(package.data() == nullptr && package.size() == 0, "a refused update file gave a package");
     return 0;
