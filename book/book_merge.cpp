@@ -1,7 +1,5 @@
 #include "book/book_merge.h"
 
-#include <zlib.h>
-
 #include "stream/little_endian.h"
 #include "stream/owned_buffer.h"
 #include "stream/zlib_block.h"
@@ -10,8 +8,8 @@ namespace kalvora {
 
 namespace {
 
-// The largest serialized table whose compress buffer (size x 1.002 + 12)
-// still fits the streams' signed 32-bit counts.
+// The largest serialized table whose deflated form (at most a thousandth
+// larger, plus a few bytes) still fits the streams' signed 32-bit counts.
 constexpr uint64_t kMaxSerializedSize = 2143197000;
 
 // One 8-byte update item; false when fewer than 8 bytes are left.
@@ -27,29 +25,30 @@ uint32_t Fail(BookFault* fault, BookFault reason) {
   return kMergeFailed;
 }
 
-// Reads one book block into compressed, inflates it into raw and loads the
-// table. Both buffers stay with the caller, whose merge reuses their memory
-// for the new table and its compressed form, so that no more than the table
-// and two buffers are ever held.
-BookTableOwner LoadOldBlock(ByteStream& oldCopy, OwnedBuffer& compressed, OwnedBuffer& raw,
-                            BookFault* fault) {
+// Reads one book block, inflating it straight from the stream into raw, and
+// loads the table. raw stays with the caller, whose merge reuses its memory
+// for the new serialized table, so that no more than the table and one
+// buffer are ever held.
+BookTableOwner LoadOldBlock(ByteStream& oldCopy, OwnedBuffer& raw, BookFault* fault) {
   BookFault reason = BookFault::BlockTruncated;
   int64_t left = RemainingBytes(oldCopy);
   if (left >= 8) {
     uint32_t compressedLength = static_cast<uint32_t>(oldCopy.readDword());
     uint32_t rawLength = static_cast<uint32_t>(oldCopy.readDword());
-    if (compressedLength > left - 8) {
-      reason = BookFault::BlockTruncated;
-    } else if (!compressed.reuse(compressedLength)) {
-      reason = BookFault::NoMemory;
-    } else if (oldCopy.read(compressed.data(), static_cast<int32_t>(compressedLength)) !=
-               static_cast<int32_t>(compressedLength)) {
-      reason = BookFault::BlockTruncated;
-    } else {
-      InflateResult inflated = InflateWhole(compressed.data(), compressedLength, rawLength, &raw);
-      if (inflated == InflateResult::Done) return LoadBookTable(raw.data(), raw.size(), fault);
-      reason =
-          inflated == InflateResult::NoMemory ? BookFault::NoMemory : BookFault::BlockNotInflated;
+    if (compressedLength <= left - 8) {
+      switch (InflateFromStream(oldCopy, compressedLength, rawLength, &raw)) {
+        case InflateResult::Done:
+          return LoadBookTable(raw.data(), raw.size(), fault);
+        case InflateResult::NoMemory:
+          reason = BookFault::NoMemory;
+          break;
+        case InflateResult::NotInflated:
+          reason = BookFault::BlockNotInflated;
+          break;
+        case InflateResult::ReadFailed:
+          reason = BookFault::BlockTruncated;
+          break;
+      }
     }
   }
   if (fault != nullptr) *fault = reason;
@@ -121,16 +120,14 @@ int32_t SkipBookUpdateStream(ByteStream& package, UpdateStreamSummary* summary) 
 }
 
 BookTableOwner ReadBookBlock(ByteStream& oldCopy, BookFault* fault) {
-  OwnedBuffer compressed;
   OwnedBuffer raw;
-  return LoadOldBlock(oldCopy, compressed, raw, fault);
+  return LoadOldBlock(oldCopy, raw, fault);
 }
 
 uint32_t MergeBook(ByteStream& package, ByteStream& oldCopy, ByteStream& target, BookFault* fault) {
   BookFault reason = BookFault::None;
-  OwnedBuffer compressed;
-  OwnedBuffer raw;
-  BookTableOwner table = LoadOldBlock(oldCopy, compressed, raw, &reason);
+  OwnedBuffer serialized;  // the inflated old table, then the new one
+  BookTableOwner table = LoadOldBlock(oldCopy, serialized, &reason);
   if (table == nullptr) {
     SkipBookUpdateStream(package);
     return Fail(fault, reason);
@@ -139,14 +136,7 @@ uint32_t MergeBook(ByteStream& package, ByteStream& oldCopy, ByteStream& target,
 
   uint64_t serializedSize = SerializedTableSize(*table);
   if (serializedSize > kMaxSerializedSize) return Fail(fault, BookFault::TableTooLarge);
-  // zlib documents 0.1% more than the input plus 12 bytes as enough for
-  // compress; this allows 0.2%.
-  auto capacity = static_cast<uint32_t>(static_cast<double>(serializedSize) * 1.002 + 12.0);
-  // The inflated old table's memory takes the new table, the old block's
-  // memory its compressed form.
-  OwnedBuffer& serialized = raw;
-  OwnedBuffer& output = compressed;
-  if (!serialized.reuse(static_cast<uint32_t>(serializedSize)) || !output.reuse(capacity)) {
+  if (!serialized.reuse(static_cast<uint32_t>(serializedSize))) {
     return Fail(fault, BookFault::NoMemory);
   }
   SortBookEntries(*table);
@@ -155,21 +145,21 @@ uint32_t MergeBook(ByteStream& package, ByteStream& oldCopy, ByteStream& target,
   }
   table.reset();
 
-  uLongf compressedLength = capacity;
-  int deflated = compress(output.data(), &compressedLength, serialized.data(), serialized.size());
-  serialized.reset();
-  if (deflated != Z_OK) {
-    return Fail(fault, deflated == Z_MEM_ERROR ? BookFault::NoMemory : BookFault::CompressFailed);
-  }
-
-  auto length = static_cast<int32_t>(compressedLength);
-  if (target.writeDword(length) != 0 ||
-      target.writeDword(static_cast<int32_t>(serializedSize)) != 0 ||
-      target.write(output.data(), length) != length) {
-    return Fail(fault, BookFault::WriteFailed);
+  uint32_t written = 0;
+  switch (WriteDeflatedBlock(serialized.data(), serialized.size(), target, &written)) {
+    case DeflateResult::Done:
+      break;
+    case DeflateResult::NoMemory:
+      return Fail(fault, BookFault::NoMemory);
+    case DeflateResult::WriteFailed:
+      return Fail(fault, BookFault::WriteFailed);
+    case DeflateResult::TooLarge:
+      return Fail(fault, BookFault::TableTooLarge);
+    case DeflateResult::Failed:
+      return Fail(fault, BookFault::CompressFailed);
   }
   if (fault != nullptr) *fault = BookFault::None;
-  return 8 + static_cast<uint32_t>(compressedLength);
+  return written;
 }
 
 }  // namespace kalvora

@@ -27,22 +27,16 @@ int32_t LoadUpdateFile(const char* path, OwnedBuffer* package, ApplyFault* fault
   if (file->readFailed()) return Fail(package, fault, ApplyFault::UpdateReadFailed);
   if (compressedLength > left - 8) return Fail(package, fault, ApplyFault::UpdateFileShort);
 
-  OwnedBuffer compressed;
-  if (!compressed.allocate(compressedLength)) return Fail(package, fault, ApplyFault::NoMemory);
-  if (file->read(compressed.data(), static_cast<int32_t>(compressedLength)) !=
-      static_cast<int32_t>(compressedLength)) {
-    return Fail(package, fault,
-                file->readFailed() ? ApplyFault::UpdateReadFailed : ApplyFault::UpdateFileShort);
-  }
-  file.reset();
-
-  switch (InflateWhole(compressed.data(), compressedLength, rawLength, package)) {
+  switch (InflateFromStream(*file, compressedLength, rawLength, package)) {
     case InflateResult::Done:
       break;
     case InflateResult::NoMemory:
       return Fail(package, fault, ApplyFault::NoMemory);
     case InflateResult::NotInflated:
       return Fail(package, fault, ApplyFault::PackageNotInflated);
+    case InflateResult::ReadFailed:
+      return Fail(package, fault,
+                  file->readFailed() ? ApplyFault::UpdateReadFailed : ApplyFault::UpdateFileShort);
   }
   if (fault != nullptr) *fault = ApplyFault::None;
   return 0;

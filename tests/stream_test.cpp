@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "stream/allocation.h"
@@ -371,6 +372,99 @@ TEST(InflateWhole, StatedSizeBoundsTheBufferAndMustHoldTheStream) {
   OwnedBuffer out;
   EXPECT_EQ(InflateWhole(broken.data(), static_cast<uint32_t>(broken.size()), 1000, &out),
             InflateResult::NotInflated);
+}
+
+// Bytes that deflate to several of the stream functions' 64 KiB pieces.
+Bytes PieceSpanningBytes(std::size_t size, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes bytes(size);
+  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng() % 16);
+  return bytes;
+}
+
+TEST(InflateFromStream, AgreesWithInflateWholeAndLeavesTheStreamAfterTheBlock) {
+  Bytes raw = PieceSpanningBytes(300000, 1);
+  Bytes packed = test::Deflate(raw);
+  ASSERT_GT(packed.size(), 2u * 65536);
+  auto size = static_cast<uint32_t>(packed.size());
+  Bytes broken = packed;
+  broken[broken.size() / 2] ^= 0x10;
+  Bytes trailed = packed;
+  trailed.insert(trailed.end(), {1, 2, 3, 4, 5});
+  struct Case {
+    const char* name;
+    const Bytes& block;
+    uint32_t sourceSize;  // as the block's header says
+    uint32_t stated;
+    std::size_t held;  // bytes of the block the stream holds
+    InflateResult result;
+  } cases[] = {
+      {"exact", packed, size, 300000, packed.size(), InflateResult::Done},
+      {"stated larger", packed, size, 0xFFFFFFFF, packed.size(), InflateResult::Done},
+      {"stated one short", packed, size, 299999, packed.size(), InflateResult::NotInflated},
+      {"damaged", broken, size, 300000, broken.size(), InflateResult::NotInflated},
+      {"stream cut short", packed, size - 10, 300000, packed.size(), InflateResult::NotInflated},
+      {"bytes after the stream", trailed, size + 5, 300000, trailed.size(), InflateResult::Done},
+      {"source ends early", packed, size, 300000, packed.size() / 2, InflateResult::ReadFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes stored = {9, 9, 9};  // the block does not start the stream
+    stored.insert(stored.end(), c.block.begin(), c.block.begin() + c.held);
+    MemoryStream source;
+    source.attach(stored.data(), static_cast<uint32_t>(stored.size()), true);
+    source.seek(3, false);
+    OwnedBuffer streamed;
+    EXPECT_EQ(InflateFromStream(source, c.sourceSize, c.stated, &streamed), c.result);
+    if (c.result == InflateResult::ReadFailed) continue;
+    OwnedBuffer whole;
+    EXPECT_EQ(InflateWhole(c.block.data(), c.sourceSize, c.stated, &whole), c.result);
+    EXPECT_EQ(Bytes(streamed.data(), streamed.data() + streamed.size()),
+              Bytes(whole.data(), whole.data() + whole.size()));
+    if (c.result == InflateResult::Done) {
+      EXPECT_EQ(source.tell(), 3 + static_cast<int32_t>(c.sourceSize));
+    }
+  }
+}
+
+TEST(WriteDeflatedBlock, WritesTheBytesOfOneCompressAsAStoredBlock) {
+  std::mt19937 rng(2);
+  Bytes noise(200000);
+  for (uint8_t& byte : noise) byte = static_cast<uint8_t>(rng());
+  const Bytes inputs[] = {{},
+                          {42},
+                          PieceSpanningBytes(65535, 3),
+                          PieceSpanningBytes(65536, 4),
+                          PieceSpanningBytes(300000, 5),
+                          noise};
+  for (const Bytes& input : inputs) {
+    SCOPED_TRACE(input.size());
+    Bytes expected = test::ByteWriter()
+                         .u8(7)
+                         .u8(7)
+                         .u32(static_cast<uint32_t>(test::Deflate(input).size()))
+                         .u32(static_cast<uint32_t>(input.size()))
+                         .raw(test::Deflate(input))
+                         .bytes();
+    Bytes block(expected.size() + 100, 0xEE);
+    MemoryStream target;
+    target.attach(block.data(), static_cast<uint32_t>(block.size()), false);
+    target.write("\x07\x07", 2);
+    uint32_t written = 0;
+    ASSERT_EQ(
+        WriteDeflatedBlock(input.data(), static_cast<uint32_t>(input.size()), target, &written),
+        DeflateResult::Done);
+    EXPECT_EQ(written, expected.size() - 2);
+    EXPECT_EQ(target.tell(), static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(Bytes(block.begin(), block.begin() + expected.size()), expected);
+
+    // A target that takes only part of the block refuses the rest.
+    MemoryStream small;
+    small.attach(block.data(), written - 1, false);
+    EXPECT_EQ(
+        WriteDeflatedBlock(input.data(), static_cast<uint32_t>(input.size()), small, &written),
+        DeflateResult::WriteFailed);
+  }
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ LoadedBlock LoadBlock(const Bytes& file, uint32_t offset) {
       block.problem = "out of memory";
       return block;
     case InflateResult::NotInflated:
+    case InflateResult::ReadFailed:  // only a stream can fail to read
       block.problem = "the zlib stream does not inflate to at most its raw length";
       return block;
   }
