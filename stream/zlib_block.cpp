@@ -12,6 +12,13 @@ namespace {
 // The piece of a stream that the stream functions read or write at a time.
 constexpr uint32_t kPieceSize = 64 * 1024;
 
+// The buffer an inflation takes: the stated size, but no more than the
+// stream can inflate to.
+uint32_t InflatedCapacity(uint32_t sourceSize, uint32_t statedSize) {
+  uint32_t most = MaxInflatedSize(sourceSize);
+  return statedSize < most ? statedSize : most;
+}
+
 }  // namespace
 
 uint32_t MaxInflatedSize(uint32_t sourceSize) {
@@ -21,8 +28,7 @@ uint32_t MaxInflatedSize(uint32_t sourceSize) {
 
 InflateResult InflateWhole(const uint8_t* source, uint32_t sourceSize, uint32_t statedSize,
                            OwnedBuffer* out) {
-  uint32_t capacity =
-      statedSize < MaxInflatedSize(sourceSize) ? statedSize : MaxInflatedSize(sourceSize);
+  uint32_t capacity = InflatedCapacity(sourceSize, statedSize);
   if (!out->reuse(capacity)) return InflateResult::NoMemory;
   uLongf produced = capacity;
   int result = uncompress(out->data(), &produced, source, sourceSize);
@@ -36,8 +42,7 @@ InflateResult InflateWhole(const uint8_t* source, uint32_t sourceSize, uint32_t 
 
 InflateResult InflateFromStream(ByteStream& source, uint32_t sourceSize, uint32_t statedSize,
                                 OwnedBuffer* out) {
-  uint32_t capacity =
-      statedSize < MaxInflatedSize(sourceSize) ? statedSize : MaxInflatedSize(sourceSize);
+  uint32_t capacity = InflatedCapacity(sourceSize, statedSize);
   OwnedBuffer piece;
   int32_t start = source.tell();
   if (!out->reuse(capacity) || !piece.allocate(kPieceSize)) {
