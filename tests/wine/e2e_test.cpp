@@ -254,6 +254,17 @@ class Scene {
   fs::path tool() const { return root_ / "tool"; }
   fs::path install(const std::string& product) const { return programs_ / product; }
 
+  // Kalvora Beta installed with the product's files and registered under
+  // App Paths, and the update file beside the tool; gives the install folder.
+  fs::path installRegisteredBeta(const test::Product& product, const Bytes& updateFile) const {
+    fs::path beta = install("Kalvora Beta");
+    fs::create_directories(beta);
+    test::Populate(beta, product.files);
+    test::WriteFileBytes((tool() / "updb.dat").string(), updateFile);
+    RegisterFolder("ZentrikB.exe", beta);
+    return beta;
+  }
+
  private:
   fs::path root_;
   fs::path programs_;
@@ -325,12 +336,8 @@ TEST(WindowsProgram, UpdatesARegisteredProductByteForByte) {
   Scene scene("Kalvora");
   test::Product product;
   test::Release release(product);
-  fs::path beta = scene.install("Kalvora Beta");
-  fs::create_directories(beta);
-  test::Populate(beta, product.files);
   Bytes update = test::MakeUpdateFile(release.package);
-  test::WriteFileBytes((scene.tool() / "updb.dat").string(), update);
-  RegisterFolder("ZentrikB.exe", beta);
+  fs::path beta = scene.installRegisteredBeta(product, update);
 
   ToolRun tool(scene.tool(), "KalvoraUpdate.exe");
   std::string output = Drive({{"window", "layout", "template", WindowsPath(ToolExe()), "template",
@@ -390,11 +397,7 @@ TEST(WindowsProgram, ARefusalChangesNothing) {
   Scene scene("Refused");
   test::Product product;
   test::Release release(product);
-  fs::path beta = scene.install("Kalvora Beta");
-  fs::create_directories(beta);
-  test::Populate(beta, product.files);
-  test::WriteFileBytes((scene.tool() / "updb.dat").string(), test::MakeUpdateFile(release.package));
-  RegisterFolder("ZentrikB.exe", beta);
+  fs::path beta = scene.installRegisteredBeta(product, test::MakeUpdateFile(release.package));
 
   ToolRun tool(scene.tool(), "KalvoraUpdate.exe");
   Drive({{"window"},
@@ -447,12 +450,8 @@ TEST(WindowsProgram, ATargetHeldWithoutSharingFailsAndNothingIsLost) {
   Scene scene("Held");
   test::Product product;
   test::Release release(product);
-  fs::path beta = scene.install("Kalvora Beta");
-  fs::create_directories(beta);
-  test::Populate(beta, product.files);
   Bytes update = test::MakeUpdateFile(release.package);
-  test::WriteFileBytes((scene.tool() / "updb.dat").string(), update);
-  RegisterFolder("ZentrikB.exe", beta);
+  fs::path beta = scene.installRegisteredBeta(product, update);
 
   // The divided book, the second record, is held open: the book before it
   // is updated, it and the program file after it keep their content.
