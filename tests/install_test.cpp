@@ -17,6 +17,7 @@
 #include "install/message_catalogue.h"
 #include "stream/allocation.h"
 #include "stream/text_buffer.h"
+#include "support/bytes.h"
 #include "support/scripted_desktop.h"
 #include "updater/product_table.h"
 
@@ -24,6 +25,7 @@ namespace kalvora {
 namespace {
 
 using test::FakeErrorText;
+using test::Hex;
 using test::kPressOk;
 using test::RegisteredPath;
 using test::ScriptedDesktop;
@@ -34,17 +36,6 @@ const ProductEntry& kGamma = kProductTable[4];
 
 const std::string kNotFoundEntry =
     "Kalvoraアプリケーションが見つかりません。\r\n手動でインストール先を指定してください";
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    if (!out.empty()) out += ' ';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
 
 std::string WithNul(const std::string& text) {
   return text + std::string(1, '\0');

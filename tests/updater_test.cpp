@@ -15,6 +15,7 @@
 
 #include "install/message_catalogue.h"
 #include "support/book_builder.h"
+#include "support/bytes.h"
 #include "support/package_builder.h"
 #include "support/scripted_desktop.h"
 #include "support/temp_folder.h"
@@ -26,6 +27,7 @@ namespace kalvora {
 namespace {
 
 using test::Bytes;
+using test::Hex;
 using test::kPressCancel;
 using test::kPressOk;
 using test::Press;
@@ -45,17 +47,6 @@ const std::string kBusy =
 const std::string kUpdated = "正常に更新されました";
 const std::string kFailed = "更新に失敗しました";
 const std::string kRefused = "更新を中断しました";
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    if (!out.empty()) out += ' ';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
 
 Seen Acknowledge(const std::string& text) {
   return PromptSeen(text, PromptMode::Acknowledge);

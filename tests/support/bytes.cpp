@@ -64,10 +64,14 @@ std::string Hex(const Bytes& bytes) {
   std::string text;
   char digits[4];
   for (uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X ", byte);
+    std::snprintf(digits, sizeof digits, text.empty() ? "%02X" : " %02X", byte);
     text += digits;
   }
   return text;
+}
+
+std::string Hex(const std::string& bytes) {
+  return Hex(Bytes(bytes.begin(), bytes.end()));
 }
 
 }  // namespace kalvora::test

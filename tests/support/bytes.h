@@ -33,7 +33,9 @@ uint32_t Dword(const Bytes& bytes, std::size_t offset);
 Bytes Deflate(const Bytes& bytes);
 Bytes Inflate(const uint8_t* data, std::size_t size, std::size_t rawSize);
 
-// Hex dump for failure messages.
+// The bytes in hex, two capital digits each, separated by spaces ("8D 58"),
+// for comparing code page 932 texts and for failure messages.
 std::string Hex(const Bytes& bytes);
+std::string Hex(const std::string& bytes);
 
 }  // namespace kalvora::test
