@@ -405,6 +405,12 @@ TEST(UpdkitBookCheck, ReportsEachProblemWithItsPlace) {
         .raw(test::MakeBlock(serialized))
         .bytes();
   };
+  // The book file of the table with one byte changed.
+  auto bookFileWith = [&](std::size_t at, uint8_t value) {
+    Bytes changed = table;
+    changed[at] = value;
+    return bookFile(changed);
+  };
   struct Case {
     const char* name;
     std::function<Bytes()> file;
@@ -413,26 +419,11 @@ TEST(UpdkitBookCheck, ReportsEachProblemWithItsPlace) {
       {"good book", [&] { return bookFile(table); }, ""},
       {"good divided book", [&] { return test::MakeDividedBook(std::vector<BookModel>(64, book)); },
        ""},
-      {"node count",
-       [&] {
-         Bytes t = table;
-         t[4] = 9;
-         return bookFile(t);
-       },
+      {"node count", [&] { return bookFileWith(4, 9); },
        "the header counts 9 nodes, the directory 3"},
-      {"node index",
-       [&] {
-         Bytes t = table;
-         t[18] = 5;
-         return bookFile(t);
-       },
+      {"node index", [&] { return bookFileWith(18, 5); },
        "bucket 1: first node index 5, should be 1"},
-      {"wrong bucket",
-       [&] {
-         Bytes t = table;
-         t[24] = 101;
-         return bookFile(t);
-       },
+      {"wrong bucket", [&] { return bookFileWith(24, 101); },
        "bucket 0, node 0 (key 0000006400000065): belongs in bucket 1"},
       {"out of order",
        [&] {
@@ -441,20 +432,8 @@ TEST(UpdkitBookCheck, ReportsEachProblemWithItsPlace) {
          return bookFile(t);
        },
        "out of descending key order"},
-      {"empty node",
-       [&] {
-         Bytes t = table;
-         t[36] = 0;
-         return bookFile(t);
-       },
-       "no entries"},
-      {"repeated move",
-       [&] {
-         Bytes t = table;
-         t[71] = 0x20;
-         return bookFile(t);
-       },
-       "repeats the move code of entry"},
+      {"empty node", [&] { return bookFileWith(36, 0); }, "no entries"},
+      {"repeated move", [&] { return bookFileWith(71, 0x20); }, "repeats the move code of entry"},
       {"trailing bytes",
        [&] {
          Bytes t = table;

@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "driver_hex.h"
+
 namespace {
 
 constexpr DWORD kWaitMs = 20000;  // for anything to appear on screen
@@ -44,16 +46,6 @@ std::vector<HANDLE> heldFiles;
   std::fflush(stdout);
   for (HANDLE file : heldFiles) CloseHandle(file);
   std::exit(1);
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char digits[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X", c);
-    out += digits;
-  }
-  return out;
 }
 
 std::string Unhex(const std::string& hex) {
@@ -123,7 +115,7 @@ std::string Buttons() {
 }
 
 std::string State() {
-  return "text " + Hex(TextOf(GetDlgItem(Console(), 1012))) + " buttons " + Buttons();
+  return "text " + DriverHex(TextOf(GetDlgItem(Console(), 1012))) + " buttons " + Buttons();
 }
 
 void WaitForConsole() {
@@ -145,7 +137,7 @@ void WaitForPrompt(const std::string& hex, const std::string& buttons, bool pref
     std::string text = TextOf(GetDlgItem(Console(), 1012));
     bool matches = prefixOnly ? text.compare(0, wanted.size(), wanted) == 0 : text == wanted;
     if (matches && Buttons() == buttons) {
-      std::printf("prompt %s %s\n", Hex(text).c_str(), buttons.c_str());
+      std::printf("prompt %s %s\n", DriverHex(text).c_str(), buttons.c_str());
       return;
     }
     Sleep(kPollMs);
@@ -213,7 +205,7 @@ void Browse(const std::string& path) {
   HWND dialog = WaitForFileDialog();
   // The file type list shows the filter's description.
   HWND types = GetDlgItem(dialog, cmb1);
-  if (types != NULL) std::printf("filter %s\n", Hex(TextOf(types)).c_str());
+  if (types != NULL) std::printf("filter %s\n", DriverHex(TextOf(types)).c_str());
   // The name box: a combo box (cmb13) in the explorer form, an edit (edt1) otherwise.
   HWND name = GetDlgItem(dialog, cmb13);
   if (name == NULL) name = GetDlgItem(dialog, edt1);
@@ -273,7 +265,7 @@ void CheckLayout() {
   const DWORD kStyle =
       WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME | DS_SETFONT | DS_CENTER;
   if ((style & kStyle) != kStyle || (style & (WS_THICKFRAME | WS_MINIMIZEBOX)) != 0) {
-    Fail("the console has style " + Hex(std::string(reinterpret_cast<char*>(&style), 4)));
+    Fail("the console has style " + DriverHex(std::string(reinterpret_cast<char*>(&style), 4)));
   }
   const DWORD kChild = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
   // The default push button style moves with the focus; the kind is a button either way.
@@ -353,7 +345,7 @@ void CheckTemplate(const std::string& exe) {
   std::vector<unsigned char> expected = ExpectedTemplate();
   std::string wanted(expected.begin(), expected.end());
   if (dialog.substr(0, wanted.size()) != wanted) {
-    Fail("dialog 102 of " + exe + " is " + Hex(dialog) + ", wanted " + Hex(wanted));
+    Fail("dialog 102 of " + exe + " is " + DriverHex(dialog) + ", wanted " + DriverHex(wanted));
   }
   std::string manifest = Resource(module, MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1),
                                   MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver_hex.h"
 #include "support/package_builder.h"
 #include "support/sample_product.h"
 #include "support/temp_folder.h"
@@ -163,16 +164,6 @@ std::string Cp932(const std::string& utf8) {
   return out;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char digits[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X", c);
-    out += digits;
-  }
-  return out;
-}
-
 const std::string kOpening =
     "本修正モジュールを実行する前に、Kalvoraや他のアプリケーションが終了していることを確認してく"
     "ださい。よろしければ、ＯＫボタンを押してください。";
@@ -188,7 +179,7 @@ std::string Confirmation(const std::string& product, const std::string& folder) 
 
 // Driver steps that wait for a prompt with the text and buttons.
 std::vector<std::string> Prompt(const std::string& utf8, const std::string& buttons) {
-  return {"prompt", Hex(Cp932(utf8)), buttons};
+  return {"prompt", DriverHex(Cp932(utf8)), buttons};
 }
 
 // Runs the driver through the steps; its output.
@@ -373,9 +364,9 @@ TEST(WindowsProgram, FindsAnUnregisteredProductByBrowsing) {
   std::string output =
       Drive({{"window"},
              Prompt(kOpening, "ok"),
-             {"press", "ok", "prompt-prefix", Hex(Cp932(kNotRegistered)), "ok"},
+             {"press", "ok", "prompt-prefix", DriverHex(Cp932(kNotRegistered)), "ok"},
              {"press", "ok", "browse", wrongPick},
-             {"prompt-prefix", Hex(Cp932(kNotRegistered)), "ok"},
+             {"prompt-prefix", DriverHex(Cp932(kNotRegistered)), "ok"},
              {"press", "ok", "browse", rightPick},
              Prompt(Confirmation("Kalvora Gamma", WindowsPath(gamma) + "\\"), "ok+cancel"),
              {"press", "ok"},
@@ -383,12 +374,13 @@ TEST(WindowsProgram, FindsAnUnregisteredProductByBrowsing) {
              {"press", "ok", "closed"}});
   EXPECT_EQ(tool.finish(), 0);
   // The report carries the system's text for the registry's error after "Error:".
-  std::string reported = "prompt " + Hex(Cp932(kNotRegistered));
+  std::string reported = "prompt " + DriverHex(Cp932(kNotRegistered));
   std::size_t at = output.find(reported);
   ASSERT_NE(at, std::string::npos) << output;
   EXPECT_NE(output[at + reported.size()], ' ') << "no system text after Error:";
   // The dialog's file types name the product's program file.
-  EXPECT_NE(output.find("filter " + Hex(Cp932("Kalvora Gamma実行ファイル"))), std::string::npos)
+  EXPECT_NE(output.find("filter " + DriverHex(Cp932("Kalvora Gamma実行ファイル"))),
+            std::string::npos)
       << output;
   EXPECT_EQ(test::Snapshot(gamma), AppliedOnLinux(files, update));
 }
