@@ -187,9 +187,9 @@ void Packages() {
   for (const Named& package : packages) {
     Seed("package_check", package.what, package.package);
     Seed("package_apply", package.what, Join({{0}, package.package}));
-    Seed("inspect", package.what, MakeUpdateFile(package.package));
+    Seed("update_listing", package.what, MakeUpdateFile(package.package));
   }
-  Seed("inspect", "roomy-raw-length", roomy);
+  Seed("update_listing", "roomy-raw-length", roomy);
   // Memory runs out part way through the divided book.
   Seed("package_apply", "release-out-of-memory", Join({{60}, release.package}));
 }
